@@ -1,0 +1,124 @@
+#include "QuenrikWorker.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "APIData.h"
+#include "Exception.h"
+#include "Manager.h"
+#include "Paths.h"
+#include "ipc/Ostrel"
+
+namespace {
+
+// A channel to Quenrik that cannot be set up (Quenrik never published its port within the
+// client's wait, or our own port is taken) ends the daemon with a failure status, so that
+// it is started again rather than queueing tasks that can never leave.
+void runThread(void (QuenrikWorker::*body)(), const char* name) {
+    try {
+        (QuenrikWorker::getInstance()->*body)();
+    } catch (const Exception& e) {
+        std::printf("%s[%d]: Exception: %s\n", name, __LINE__, e.what());
+    } catch (...) {
+        std::printf("%s[%d]: Unexpected exception\n", name, __LINE__);
+    }
+    std::fflush(stdout);
+    ::_exit(EXIT_FAILURE);
+}
+
+void sndThreadEntry() {
+    runThread(&QuenrikWorker::threadSndWorker, "sndThreadEntry");
+}
+
+void rcvThreadEntry() {
+    runThread(&QuenrikWorker::threadRcvWorker, "rcvThreadEntry");
+}
+
+}  // namespace
+
+QuenrikWorker* QuenrikWorker::getInstance() {
+    // Never destroyed: its threads run until the process ends.
+    static QuenrikWorker* instance = new QuenrikWorker();
+    return instance;
+}
+
+void QuenrikWorker::startWorker() {
+    rcvThread_ = std::thread(rcvThreadEntry);
+    sndThread_ = std::thread(sndThreadEntry);
+}
+
+void QuenrikWorker::waitWorkerFinish() {
+    if (sndThread_.joinable()) sndThread_.join();
+}
+
+bool QuenrikWorker::sendQuenrikTask(APIData* task) {
+    std::unique_ptr<APIData> copy;
+    try {
+        copy.reset(task->clone());
+    } catch (...) {
+        return false;
+    }
+    if (!copy) return false;
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    queue_.push_back(std::move(copy));
+    queueCond_.notify_one();
+    return true;
+}
+
+size_t QuenrikWorker::getQueueSize() {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return queue_.size();
+}
+
+void QuenrikWorker::threadSndWorker() {
+    Ostrel endpoint(kSenderPort);
+    if (!endpoint.createSocket() || !endpoint.connect(Paths::resolve(Paths::kHalQuenIpc).c_str()))
+        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+
+    for (;;) {
+        std::unique_ptr<APIData> task;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex_);
+            queueCond_.wait(lock, [this] { return !queue_.empty(); });
+            task = std::move(queue_.front());
+            queue_.pop_front();
+            // A burst of tasks (all ONUs of a card coming back) must not pin its storage.
+            if (queue_.empty()) std::deque<std::unique_ptr<APIData>>().swap(queue_);
+        }
+        try {
+            if (endpoint.send(task->getJsonProtocol()) < 0)
+                throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+        } catch (const Exception& e) {
+            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        } catch (...) {
+            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        }
+    }
+}
+
+void QuenrikWorker::threadRcvWorker() {
+    Ostrel endpoint(kReceiverPort);
+    if (!endpoint.createSocket() || !endpoint.bind(Paths::resolve(Paths::kQuenHalIpc).c_str()))
+        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+
+    Manager* manager = Manager::getInstance();
+    APIData envelope;
+    for (;;) {
+        std::string message;
+        if (endpoint.recv(message) < 0) {
+            std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());
+            continue;
+        }
+        try {
+            envelope.clearAll();
+            envelope.parseRequest(message.data(), static_cast<int>(message.size()));
+            manager->handlerNotification(&envelope);
+        } catch (const Exception& e) {
+            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        } catch (...) {
+            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        }
+    }
+}

@@ -1,0 +1,76 @@
+#include "RequestWorker.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "APIData.h"
+#include "Exception.h"
+#include "Manager.h"
+#include "Paths.h"
+#include "ipc/Ostrel"
+
+namespace {
+
+void runRequestWorker(RequestWorker* worker) {
+    try {
+        worker->threadWorker();
+    } catch (const Exception& e) {
+        // A request channel that cannot be set up leaves the daemon deaf on it: end with a
+        // failure status so that whoever supervises the daemon starts it again.
+        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        std::fflush(stdout);
+        ::_exit(EXIT_FAILURE);
+    } catch (...) {
+        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        std::fflush(stdout);
+        ::_exit(EXIT_FAILURE);
+    }
+}
+
+}  // namespace
+
+RequestWorker::RequestWorker(int ownPort, const char* portFile) : ownPort_(ownPort), portFile_(portFile) {}
+
+void RequestWorker::startWorker() {
+    thread_ = std::thread(runRequestWorker, this);
+}
+
+void RequestWorker::waitWorkerFinish() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void RequestWorker::threadWorker() {
+    Ostrel endpoint(ownPort_);
+    if (!endpoint.createSocket() || !endpoint.bind(Paths::resolve(portFile_).c_str()))
+        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+
+    Manager* manager = Manager::getInstance();
+    APIData envelope;
+    for (;;) {
+        std::string message;
+        if (endpoint.recv(message) < 0) {
+            std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());
+            continue;
+        }
+        try {
+            envelope.clearAll();
+            envelope.parseRequest(message.data(), static_cast<int>(message.size()));
+            manager->handlerApiRequest(&envelope);
+        } catch (const Exception& e) {
+            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            envelope.createResponse(e.getMessage(), "");
+        } catch (...) {
+            // Sending the envelope as it stands would hand the client its own request (or
+            // nothing it can parse); a plain error response keeps one real answer per request.
+            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            try {
+                envelope.createResponse("Unexpected exception", "");
+            } catch (...) {
+            }
+        }
+        if (endpoint.send(envelope.getJsonProtocol()) < 0)
+            std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());
+    }
+}

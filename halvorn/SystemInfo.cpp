@@ -1,0 +1,390 @@
+#include "SystemInfo.h"
+
+#include <net/if.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <stdexcept>
+
+#include "Exception.h"
+#include "Helper.h"
+#include "JsonHelper.h"
+#include "Paths.h"
+#include "SystemManager.h"
+
+const std::string SystemInfo::kFileKeys[12] = {
+    "mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface", "oltIpAddr", "oltIpMask",
+    "oltIface", "ntpServer", "enNtpServer", "enSNMPAgent", "timezone", "webPort"};
+
+namespace {
+
+// Creation order of the keys; the map keeps them sorted, the order only documents intent.
+const char* const kAllKeys[] = {
+    "fwVersion", "uptime", "mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface",
+    "oltIpAddr", "oltIpMask", "oltIface", "ntpServer", "enNtpServer", "reboot",
+    "resetFactory", "dateTime", "restoreBackup", "backup", "enSNMPAgent", "product",
+    "serialNumber", "timezone", "webPort"};
+
+// Lines of the settings files are read up to this length, the rest of a line is dropped.
+constexpr size_t kMaxLine = 498;
+
+// Two request threads may change the management address at once; the boot-time files
+// must come out whole, from one of them.
+std::mutex gNetworkFileMutex;
+
+bool isFileKey(const std::string& key) {
+    for (const auto& k : SystemInfo::kFileKeys)
+        if (k == key) return true;
+    return false;
+}
+
+// getline without the line end, cut to kMaxLine; "" once the file has ended.
+std::string readLine(std::istream& in) {
+    std::string line;
+    if (!std::getline(in, line)) return "";
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kMaxLine) line.resize(kMaxLine);
+    return line;
+}
+
+bool fileExists(const std::string& absolutePath) {
+    struct stat st;
+    return ::stat(Paths::resolve(absolutePath).c_str(), &st) == 0;
+}
+
+}  // namespace
+
+SystemInfo::SystemInfo() {
+    for (const char* key : kAllKeys) setNewValue(key, "");
+    setNewValue("enSNMPAgent", "1");
+    setNewValue("enNtpServer", "1");
+    setNewValue("ntpServer", kDefaultNtpServer);
+    loadMgmtNetwork();
+    loadOLTNetwork();
+    upgradeSettingsFile();
+    loadFirmwareVersion();
+    setNewValue("reboot", "0");
+    setNewValue("resetFactory", "0");
+    setNewValue("restoreBackup", "0");
+    setNewValue("backup", "0");
+    setNewValue("product", "QRx41");
+    setNewValue("serialNumber", "-");
+    setNewValue("timezone", "-3");
+    setNewValue("webPort", "80");
+    GL_TIMEZONE_VALUE.store(-3);
+}
+
+void SystemInfo::loadFirmwareVersion() {
+    std::string version;
+    if (FILE* f = std::fopen(Paths::resolve("/mnt/.fwversion").c_str(), "r")) {
+        char buf[101];
+        size_t n = std::fread(buf, 1, 100, f);
+        std::fclose(f);
+        // The file ends with a line end, which is not part of the version.
+        if (n > 0) version.assign(buf, n - 1);
+    }
+    setNewValue("fwVersion", version.empty() ? "-" : version);
+}
+
+void SystemInfo::loadMgmtNetwork() {
+    struct Line {
+        const char* key;
+        const char* fallback;
+    };
+    const Line lines[3] = {{"mgntIpAddr", "192.168.0.88"},
+                           {"mgntIpMask", "255.255.255.0"},
+                           {"mgntIpGateway", "192.168.0.1"}};
+    std::ifstream in(Paths::resolve("/mnt/.ipAddress"));
+    if (!in.is_open()) {
+        for (const auto& l : lines) setNewValue(l.key, l.fallback);
+        setNewValue("mgntIface", getMgmtIface());
+        return;
+    }
+    // The file is written by this daemon, but a hand-edited or damaged line must not reach
+    // the "ip" commands of the start-up: it falls back to the default and says why.
+    for (const auto& l : lines) {
+        std::string value = readLine(in);
+        std::string why = checkValue(l.key, value);
+        if (!why.empty()) {
+            std::printf("%s[%d]: Exception: %s in /mnt/.ipAddress, using %s\n", __func__, __LINE__,
+                        why.c_str(), l.fallback);
+            value = l.fallback;
+        }
+        setNewValue(l.key, value);
+    }
+    std::string iface = readLine(in);
+    if (!iface.empty() && !checkValue("mgntIface", iface).empty()) {
+        std::printf("%s[%d]: Exception: %s in /mnt/.ipAddress\n", __func__, __LINE__,
+                    checkValue("mgntIface", iface).c_str());
+        iface.clear();
+    }
+    setNewValue("mgntIface", iface.empty() ? getMgmtIface() : iface);
+}
+
+void SystemInfo::loadOLTNetwork() {
+    setNewValue("oltIpAddr", "192.168.1.100");
+    setNewValue("oltIpMask", "255.255.255.0");
+    setNewValue("oltIface", getOLTIface());
+}
+
+void SystemInfo::upgradeSettingsFile() {
+    const std::string path = Paths::resolve("/mnt/.settings");
+    std::ifstream in(path);
+    if (!in.is_open()) return;
+    for (;;) {
+        std::string line = readLine(in);
+        if (line.empty()) break;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (line.rfind("iface_web=", 0) == 0) {
+            std::string why = checkValue("mgntIface", value);
+            if (!why.empty()) {
+                std::printf("%s[%d]: Exception: %s in /mnt/.settings\n", __func__, __LINE__, why.c_str());
+                continue;
+            }
+            setNewValue("mgntIface", value);
+            setNewValue("oltIface", value);
+        } else if (line.rfind("olt_source_ip=", 0) == 0) {
+            std::string why = checkValue("oltIpAddr", value);
+            if (!why.empty()) {
+                std::printf("%s[%d]: Exception: %s in /mnt/.settings\n", __func__, __LINE__, why.c_str());
+                continue;
+            }
+            setNewValue("oltIpAddr", value);
+            setNewValue("oltIface", values_["mgntIface"]);
+        }
+    }
+    in.close();
+    ::unlink(path.c_str());
+    doUpdateMgntNetworkFile();
+    // The migrated values live on only in systeminfo.json, written at the next save.
+    fileModified_.store(true);
+}
+
+std::string SystemInfo::getValue(const std::string& key) const {
+    std::string value;
+    readLock();
+    auto it = values_.find(key);
+    bool found = it != values_.end();
+    if (found) value = it->second;
+    unlock();
+    if (!found) throw Exception("Key '" + key + "' not found", __func__, __LINE__);
+    if (key == "dateTime" && !value.empty()) {
+        // Stored in UTC without seconds; shown in the configured zone, still without seconds.
+        std::string shifted = Helper::addHourToDateTime(value + ":00", GL_TIMEZONE_VALUE.load());
+        value = shifted.size() >= 3 ? shifted.substr(0, shifted.size() - 3) : shifted;
+    }
+    return value;
+}
+
+std::string SystemInfo::getJsonData(bool unformatted, const std::string* keys, size_t count) const {
+    JsonPtr object(JsonHelper::createObject());
+    auto add = [&](const std::string& key, const std::string& value) {
+        if (!cJSON_AddStringToObject(object.get(), key.c_str(), value.c_str()))
+            throw Exception("Impossible to allocate memory", "getJsonData", __LINE__);
+    };
+    if (keys) {
+        for (size_t i = 0; i < count; ++i) add(keys[i], getValue(keys[i]));
+    } else {
+        // A copy first: getValue takes the lock again, and a reader must not hold it twice
+        // while a writer may be queued behind it.
+        std::map<std::string, std::string> copy;
+        readLock();
+        copy = values_;
+        unlock();
+        for (const auto& kv : copy) add(kv.first, kv.first == "dateTime" ? getValue(kv.first) : kv.second);
+    }
+    return JsonHelper::toString(object.get(), unformatted);
+}
+
+bool SystemInfo::setJsonData(const std::string& text, bool allowId) {
+    JsonPtr json(JsonHelper::parseJObject(text));
+    return setcJsonData(json.get(), allowId);
+}
+
+std::string SystemInfo::checkValue(const std::string& key, const std::string& value) {
+    const std::string invalidIp = "Invalid IPv4(" + value + ") for '" + key + "'";
+    if (key == "mgntIpAddr" || key == "mgntIpGateway" || key == "ntpServer") {
+        if (value == "0.0.0.0" || value == "255.255.255.255" || !isValidIPv4(value)) return invalidIp;
+    } else if (key == "mgntIpMask" || key == "oltIpAddr" || key == "oltIpMask") {
+        // The chassis address and mask end up in "ip addr add" like the management ones.
+        if (!isValidIPv4(value)) return invalidIp;
+    } else if (key == "mgntIface" || key == "oltIface") {
+        // Interface names go into "ip" commands unquoted: only what a kernel name can hold.
+        if (!isValidIfaceName(value)) return "Invalid interface(" + value + ") for '" + key + "'";
+    }
+    return "";
+}
+
+bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
+    bool mgmtChanged = false;
+    bool ok = true;
+    writeLock();
+    // Any request that names a persisted key rewrites the file (and, through the caller,
+    // rebuilds the alarm table's shifted times), accepted or not.
+    if (cJSON_IsObject(value)) {
+        for (cJSON* m = value->child; m; m = m->next)
+            if (cJSON_IsString(m) && m->string && isFileKey(m->string)) fileModified_.store(true);
+    }
+    setError_.clear();
+    if (cJSON_IsObject(value)) {
+        auto addError = [this](const std::string& text) {
+            if (!setError_.empty()) setError_ += ",";
+            setError_ += text;
+        };
+        try {
+            for (cJSON* m = value->child; m; m = m->next) {
+                if (!cJSON_IsString(m) || !m->string) continue;
+                const std::string key = m->string;
+                auto it = values_.find(key);
+                if (it == values_.end() || (key == "id" && !allowId) || !isSetcJsonData(key)) continue;
+                const std::string v = m->valuestring;
+                std::string why = checkValue(key, v);
+                if (!why.empty()) {
+                    addError(why);
+                    continue;
+                }
+                if (v == it->second) continue;
+                if (key == "timezone") {
+                    // Convert before storing: a zone that is not a whole number of hours would
+                    // otherwise be saved and make the whole settings file unloadable.
+                    size_t used = 0;
+                    int hours = std::stoi(v, &used);
+                    if (used != v.size() || hours < -12 || hours > 14) {
+                        addError("Invalid timezone(" + v + ") for '" + key + "'");
+                        continue;
+                    }
+                    it->second = v;
+                    GL_TIMEZONE_VALUE.store(hours);
+                } else {
+                    it->second = v;
+                }
+                modified_.store(true);
+                if (key == "mgntIpAddr" || key == "mgntIpGateway" || key == "mgntIpMask" || key == "mgntIface")
+                    mgmtChanged = true;
+            }
+        } catch (const Exception& e) {
+            std::printf("Exception: %s\n", e.what());
+            addError(e.what());
+        } catch (const std::exception& e) {
+            addError(std::string("Failed on SystemInfo::setcJsonData: ") + e.what());
+        } catch (...) {
+            std::printf("Unknown exception on SystemInfo::setcJsonData\n");
+            addError("Failed set system object");
+        }
+        ok = setError_.empty();
+    }
+    unlock();
+    if (mgmtChanged) doUpdateMgntNetworkFile();
+    return ok;
+}
+
+std::string SystemInfo::getJsonFile() const {
+    return getJsonData(true, kFileKeys, 12);
+}
+
+bool SystemInfo::getHasJsonFileModified() const {
+    return fileModified_.load();
+}
+
+void SystemInfo::clearHasJsonFileModified() {
+    fileModified_.store(false);
+}
+
+std::string SystemInfo::getSetError() const {
+    readLock();
+    std::string copy = setError_;
+    unlock();
+    return copy;
+}
+
+void SystemInfo::setUptime(const std::string& text) {
+    setValue("uptime", text, true);
+}
+
+void SystemInfo::setDateTime(const std::string& text) {
+    setValue("dateTime", text, true);
+}
+
+bool SystemInfo::isValidIPv4(const std::string& text) {
+    static const std::regex kIPv4(
+        "^(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$");
+    return std::regex_match(text, kIPv4);
+}
+
+bool SystemInfo::isValidIfaceName(const std::string& text) {
+    if (text.empty() || text.size() > 15) return false;
+    for (unsigned char c : text) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                  c == '-' || c == '_' || c == ':';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool SystemInfo::isSetcJsonData(const std::string& key) {
+    return key != "fwVersion" && key != "uptime" && key != "dateTime" && key != "product" &&
+           key != "serialNumber";
+}
+
+Container* SystemInfo::getAllIface() {
+    auto record = std::make_unique<Container>();
+    struct if_nameindex* list = ::if_nameindex();
+    if (list) {
+        int n = 0;
+        for (struct if_nameindex* i = list; i->if_index != 0 && i->if_name; ++i) {
+            std::string name = i->if_name;
+            if (name.rfind("lo", 0) == 0) continue;
+            record->setNewValue("iface" + std::to_string(n++), name);
+        }
+        ::if_freenameindex(list);
+    }
+    return record.release();
+}
+
+std::string SystemInfo::getMgmtIface() {
+    std::unique_ptr<Container> all(getAllIface());
+    return all->hasKey("iface0") ? all->getValue("iface0") : "";
+}
+
+std::string SystemInfo::getOLTIface() {
+    return getMgmtIface();
+}
+
+void SystemInfo::doUpdateMgntNetworkFile() {
+    const std::string addr = getValue("mgntIpAddr");
+    const std::string mask = getValue("mgntIpMask");
+    const std::string gateway = getValue("mgntIpGateway");
+    const std::string iface = getValue("mgntIface");
+
+    std::lock_guard<std::mutex> guard(gNetworkFileMutex);
+    if (FILE* f = std::fopen(Paths::resolve("/mnt/.ipAddress").c_str(), "w")) {
+        std::fprintf(f, "%s\n%s\n%s\n%s\n", addr.c_str(), mask.c_str(), gateway.c_str(), iface.c_str());
+        std::fclose(f);
+    }
+    if (!fileExists("/etc/network/interfaces.bkp")) {
+        SystemManager::getInstance()->execCommand("cp " + SystemManager::shellPath("/etc/network/interfaces") + " " +
+                                                  SystemManager::shellPath("/etc/network/interfaces.bkp"));
+    }
+    // The boot-time file always carries the factory address: the configured one is applied
+    // by the daemon itself at start-up, so a bad setting cannot lock the card out at boot.
+    if (FILE* f = std::fopen(Paths::resolve("/etc/network/interfaces").c_str(), "w")) {
+        std::fprintf(f,
+                     "auto lo\n"
+                     "iface lo inet loopback\n"
+                     "\n"
+                     "allow-hotplug %s\n"
+                     "iface %s inet static\n"
+                     "  address 192.168.0.88\n"
+                     "  network 255.255.255.0\n"
+                     "\n",
+                     iface.c_str(), iface.c_str());
+        std::fclose(f);
+    }
+}

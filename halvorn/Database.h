@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "Container.h"
@@ -22,6 +23,21 @@ class Database {
 public:
     using TableMap = std::map<std::string, RwLockTable*>;
     using ObjectMap = std::map<std::string, Container*>;
+
+    // Holds a table's read or write lock for one scope, so every throw path unlocks.
+    class TableLock {
+    public:
+        TableLock(RwLockTable* table, bool write) : table_(table) {
+            if (write) table_->writeLock();
+            else table_->readLock();
+        }
+        ~TableLock() { table_->unlock(); }
+        TableLock(const TableLock&) = delete;
+        TableLock& operator=(const TableLock&) = delete;
+
+    private:
+        RwLockTable* table_;
+    };
 
     // The process-wide instance, created on first call (maps empty until init()).
     static Database* getInstance();
@@ -94,4 +110,6 @@ private:
     ObjectMap objects_;
     // Touched only by the thread that calls save() (the database worker).
     std::chrono::milliseconds saveRetryDelay_{2000};
+    // Records whose last write failed; their own flag was already cleared.
+    std::set<std::string> objectsToRetry_;
 };

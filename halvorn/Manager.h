@@ -74,6 +74,8 @@ public:
     static constexpr size_t kMaxAlarms = 50;
 
 private:
+    // The leading decimal digits of a slot text; throws "Invalid slot number '<text>'".
+    static uint64_t toSlotNumber(const std::string& text);
     RwLockTable* getTable(const std::string& uri) const;
     bool queueTask(APIData* task);
 

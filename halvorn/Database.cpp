@@ -1,0 +1,438 @@
+#include "Database.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "Exception.h"
+#include "Helper.h"
+#include "JsonHelper.h"
+#include "OnuLink.h"
+#include "Paths.h"
+#include "PrivateStore.h"
+#include "SystemInfo.h"
+#include "SystemManager.h"
+#include "TableRows.h"
+
+namespace {
+
+const char* const kDbDir = "/mnt/db/json";
+const char* const kBackupArchive = "/tmp/backupConfig.bin";
+const char* const kRestoreArchive = "/tmp/restoreConfig.bin";
+// Only these tables have a file; the others are live state rebuilt after every start.
+const char* const kPersistedTables[] = {"/onutable", "/olttable"};
+const char* const kPersistedObjects[] = {"/systeminfo", "/privatestore"};
+const int kMaxSaveTries = 10;
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isPersistedTable(const std::string& uri) {
+    for (const char* u : kPersistedTables)
+        if (uri == u) return true;
+    return false;
+}
+
+void runShell(const std::string& command) { SystemManager::getInstance()->execCommand(command, nullptr); }
+
+// Writes the whole text and forces it to the disk; false on any short write or error.
+bool writeAndSync(const std::string& path, const std::string& text, bool& opened) {
+    FILE* file = std::fopen(path.c_str(), "w+");
+    opened = file != nullptr;
+    if (file == nullptr) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fflush(file) == 0 && ok;
+    ok = fsync(fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    return ok;
+}
+
+// Makes a rename inside the folder durable: the new directory entry reaches the disk too.
+void syncDirectory(const std::string& dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+}  // namespace
+
+Database* Database::getInstance() {
+    // Never destroyed: worker threads use the tables until the process ends.
+    static Database* instance = new Database();
+    return instance;
+}
+
+Database::Database() = default;
+
+Database::~Database() {
+    clearAllMapUriTable();
+    clearAllMapUriObject();
+}
+
+std::string Database::getFilePath(const std::string& uri) { return Paths::resolve(std::string(kDbDir) + uri + ".json"); }
+
+void Database::init() {
+    try {
+        createEmptyMapData();
+        loadMapUriTable();
+        loadMapUriObject();
+        initDefaultData();
+    } catch (const Exception& e) {
+        printf("Exception: %s\n", e.what());
+    } catch (...) {
+        printf("Unknown exception\n");
+    }
+    fflush(stdout);
+}
+
+void Database::createEmptyMapData() {
+    runShell("mkdir -p " + SystemManager::shellPath(kDbDir));
+    for (const char* uri : {"/onutable", "/olttable", "/slottable", "/moduleolttable", "/moduleonutable", "/oltalarmtable"}) {
+        if (tables_.count(uri) == 0) tables_[uri] = new RwLockTable();
+    }
+    for (const char* uri : kPersistedObjects) {
+        if (objects_.count(uri) != 0) continue;
+        Container* object = getNewObjectFromUri(uri, "");
+        if (object != nullptr) objects_[uri] = object;
+    }
+}
+
+void Database::loadMapUriTable() {
+    for (const char* uri : kPersistedTables) {
+        const std::string path = getFilePath(uri);
+        // A temporary file left by a save that was cut short never replaced the table file.
+        std::remove((path + "~").c_str());
+        const std::string text = Helper::getAllContentFile(path);
+        if (text.empty()) continue;
+        auto it = tables_.find(uri);
+        if (it == tables_.end()) continue;
+        RwLockTable* table = it->second;
+        try {
+            JsonPtr array(JsonHelper::parseJArray(text));
+            if (!cJSON_IsArray(array.get())) throw Exception("Invalid Json Array format in file " + path, __func__, __LINE__);
+            // Every element must be a row object: an array of anything else is not ours, and
+            // loading it would invent default rows.
+            const cJSON* element = nullptr;
+            cJSON_ArrayForEach(element, array.get()) {
+                if (!cJSON_IsObject(element)) throw Exception("Invalid Json Array format in file " + path, __func__, __LINE__);
+            }
+            cJSON_ArrayForEach(element, array.get()) {
+                Container* row = getNewObjectFromUri(uri, JsonHelper::toString(element, true));
+                if (row == nullptr) continue;
+                TableLock lock(table, true);
+                try {
+                    table->addNew(row, false);
+                } catch (...) {
+                    delete row;
+                    throw;
+                }
+            }
+        } catch (const Exception& e) {
+            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            std::remove(path.c_str());
+        } catch (...) {
+            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            std::remove(path.c_str());
+        }
+    }
+}
+
+void Database::loadMapUriObject() {
+    for (const char* uri : kPersistedObjects) {
+        const std::string path = getFilePath(uri);
+        std::remove((path + "~").c_str());
+        const std::string text = Helper::getAllContentFile(path);
+        if (text.empty()) continue;
+        auto it = objects_.find(uri);
+        if (it == objects_.end()) continue;
+        Container* object = it->second;
+        try {
+            // The settings record accepts any non-object as "nothing rejected"; a file that
+            // is not an object is still garbage.
+            JsonPtr json(JsonHelper::parseJObject(text));
+            if (!cJSON_IsObject(json.get()) || !object->setcJsonData(json.get(), false))
+                throw Exception("Invalid object type in file " + path, __func__, __LINE__);
+            object->clearHasJsonFileModified();
+        } catch (const Exception& e) {
+            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            std::remove(path.c_str());
+        } catch (...) {
+            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            std::remove(path.c_str());
+        }
+    }
+}
+
+void Database::initDefaultData() {
+    // Tested once, after a bad file has been deleted by the loader: no file, default rows.
+    const bool oltFileExists = pathExists(getFilePath("/olttable"));
+    SlotTableRow slot;
+    ModuleOltTableRow module;
+    OltTableRow olt;
+    for (int s = 1; s <= 8; ++s) {
+        const std::string index = std::to_string(s);
+        slot.setValue("qvSlotIndex", index, true);
+        addNewObjectInTable("/slottable", slot.getJsonData(true, nullptr, 0));
+        module.setValue("qvOpticModuleOltSlotIndex", index, true);
+        for (const char* pon : {"1", "2"}) {
+            module.setValue("qvOpticModuleOltPonIndex", pon, true);
+            addNewObjectInTable("/moduleolttable", module.getJsonData(true, nullptr, 0));
+        }
+        if (!oltFileExists) {
+            olt.setValue("qvCfgOLTSlotIndex", index, true);
+            addNewObjectInTable("/olttable", olt.getJsonData(true, nullptr, 0));
+        }
+    }
+    buildAllTableCachedJson(true);
+}
+
+Container* Database::getObjectFromUri(const std::string& uri) {
+    auto it = objects_.find(uri);
+    return it == objects_.end() ? nullptr : it->second;
+}
+
+Container* Database::getNewObjectFromUri(const std::string& uri, const std::string& json) {
+    Container* object = nullptr;
+    if (uri == "/onutable") object = new OnuTableRow();
+    else if (uri == "/olttable") object = new OltTableRow();
+    else if (uri == "/slottable") object = new SlotTableRow();
+    else if (uri == "/moduleolttable") object = new ModuleOltTableRow();
+    else if (uri == "/moduleonutable") object = new ModuleOnuTableRow();
+    else if (uri == "/oltalarmtable") object = new OltAlarmTableRow();
+    else if (uri == "/systeminfo") object = new SystemInfo();
+    else if (uri == "/privatestore") object = new PrivateStore();
+    else return nullptr;
+    if (!json.empty()) {
+        try {
+            object->setJsonData(json, false);
+        } catch (...) {
+            delete object;
+            throw;
+        }
+    }
+    return object;
+}
+
+Container* Database::addNewObjectInTable(const std::string& uri, const std::string& json) {
+    auto it = tables_.find(uri);
+    if (it == tables_.end()) throw Exception("Table uri not exists: " + uri, __func__, __LINE__);
+    Container* row = getNewObjectFromUri(uri, json);
+    if (row == nullptr) throw Exception("Impossible to add new object in table: " + uri, __func__, __LINE__);
+    try {
+        it->second->addNew(row, true);
+    } catch (...) {
+        delete row;  // addNew leaves the row with us when no index is left
+        throw;
+    }
+    it->second->setHasModified(true);
+    return row;
+}
+
+uint64_t Database::insertOnuTable(OnuLink* link) {
+    try {
+        OnuTableRow onu;
+        onu.setValue("qvCfgONUSlotIndex", link->getSlotId(), true);
+        onu.setValue("qvCfgONUPonIndex", link->getPonPort(), true);
+        onu.setValue("qvCfgONUIndex", "", true);
+        onu.setValue("qvCfgONUName", "", true);
+        onu.setValue("qvCfgONUPhysicalID", link->getMacAddress(), true);
+        onu.setValue("qvCfgONULinkStatus", link->getOnlineStatus() ? "1" : "2", true);
+        onu.setValue("qvCfgONUReset", "0", true);
+        onu.setValue("qvCfgONUAlarm", "", true);
+        onu.setValue("qvCfgONUGigabitStatus", link->getIsGigabit() ? "1" : "0", true);
+        const std::string json = onu.getJsonData(true, nullptr, 0);
+        RwLockTable* table = tables_.at("/onutable");
+        TableLock lock(table, true);
+        const uint64_t id = addNewObjectInTable("/onutable", json)->getId();
+        table->setHasModified(true);
+        // A new row of a saved table must reach the file even when the report that created
+        // it changes nothing else.
+        table->setHasJsonFileModified(true);
+        return id;
+    } catch (const Exception& e) {
+        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+    } catch (...) {
+        printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+    }
+    return 0;
+}
+
+uint64_t Database::insertModuleOnuTable(OnuLink* link, const std::string& onuIndex) {
+    try {
+        ModuleOnuTableRow module;
+        module.setValue("qvOpticModuleOnuSlotIndex", link->getSlotId(), true);
+        module.setValue("qvOpticModuleOnuPonIndex", link->getPonPort(), true);
+        module.setValue("qvOpticModuleOnuIndex", onuIndex, true);
+        module.setValue("qvOpticModuleOnuTxPower", link->getTxPowerOutput(), true);
+        module.setValue("qvOpticModuleOnuRxPower", link->getTxPowerInput(), true);
+        module.setValue("qvOpticModuleOnuVcc", link->getSupplyVoltage(), true);
+        module.setValue("qvOpticModuleOnuTxBias", link->getTxBiasCurrent(), true);
+        module.setValue("qvOpticModuleOnuTemperature", link->getTemperature(), true);
+        module.setValue("qvOpticModuleOnuPhysicalID", link->getMacAddress(), true);
+        const std::string json = module.getJsonData(true, nullptr, 0);
+        RwLockTable* table = tables_.at("/moduleonutable");
+        TableLock lock(table, true);
+        const uint64_t id = addNewObjectInTable("/moduleonutable", json)->getId();
+        table->setHasModified(true);
+        return id;
+    } catch (const Exception& e) {
+        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+    } catch (...) {
+        printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+    }
+    return 0;
+}
+
+void Database::save() {
+    if (!isDirectory(Paths::resolve(kDbDir))) return;
+    for (auto& [uri, table] : tables_) {
+        if (!isPersistedTable(uri) || !table->getHasJsonFileModified()) continue;
+        try {
+            std::string text;
+            {
+                // The flag is cleared together with the copy: a change made after the copy
+                // sets it again under the write lock, so nothing slips between the two. The
+                // slow part, the write itself, runs without the lock so the request and
+                // notification threads are not held up by the disk.
+                TableLock lock(table, false);
+                text = table->toJsonFile();
+                table->setHasJsonFileModified(false);
+            }
+            try {
+                saveIfChanged(getFilePath(uri), text);
+            } catch (...) {
+                table->setHasJsonFileModified(true);
+                throw;
+            }
+        } catch (const Exception& e) {
+            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        } catch (...) {
+            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        }
+    }
+    for (auto& [uri, object] : objects_) {
+        // A record has no way to raise its flag again, so a failed write is remembered here.
+        if (!object->getHasJsonFileModified() && objectsToRetry_.count(uri) == 0) continue;
+        try {
+            object->clearHasJsonFileModified();
+            objectsToRetry_.insert(uri);
+            saveIfChanged(getFilePath(uri), object->getJsonFile());
+            objectsToRetry_.erase(uri);
+        } catch (const Exception& e) {
+            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        } catch (...) {
+            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        }
+    }
+    fflush(stdout);
+}
+
+void Database::saveIfChanged(const std::string& path, const std::string& text) {
+    // Status changes of ONUs raise the file flag although no saved key changed; the file
+    // is rewritten only when its content would differ.
+    if (!text.empty() && Helper::getAllContentFile(path) == text) return;
+    saveJsonToFile(path, text);
+}
+
+void Database::saveJsonToFile(const std::string& path, const std::string& text) {
+    if (text.empty()) throw Exception("Impossible to save a empty data", __func__, __LINE__);
+    // The table file itself is only ever replaced by a rename, so after a crash or power
+    // loss at any point it holds either the old or the new complete text.
+    const std::string temporary = path + "~";
+    bool written = false;
+    for (int attempt = 0; attempt < kMaxSaveTries && !written; ++attempt) {
+        bool opened = false;
+        const bool synced = writeAndSync(temporary, text, opened);
+        if (!opened) {
+            std::this_thread::sleep_for(saveRetryDelay_);
+            continue;
+        }
+        written = synced && Helper::getAllContentFile(temporary) == text;
+    }
+    if (!written) throw Exception("Max tries to save database json file", __func__, __LINE__);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+        throw Exception("Impossible to rename " + temporary + ": " + std::strerror(errno), __func__, __LINE__);
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) syncDirectory(slash == 0 ? "/" : path.substr(0, slash));
+}
+
+void Database::buildAllTableCachedJson(bool force) {
+    for (auto& [uri, table] : tables_) {
+        if (!force && !table->getHasModified()) continue;
+        try {
+            TableLock lock(table, true);
+            table->buildCachedJson();
+        } catch (const Exception& e) {
+            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        } catch (...) {
+            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        }
+    }
+}
+
+void Database::setAllValueOfTable(const std::string& uri, const std::string& key, const std::string& value) {
+    auto it = tables_.find(uri);
+    if (it == tables_.end()) throw Exception("Table uri not exists: " + uri, __func__, __LINE__);
+    RwLockTable* table = it->second;
+    TableLock lock(table, true);
+    for (uint64_t id = 1; id <= 8; ++id) {
+        Container* row = table->getFromId(id);
+        if (row != nullptr && row->hasKey(key) && row->getValue(key) != value) row->setValue(key, value, true);
+    }
+    table->setHasModified(true);
+}
+
+void Database::doBackup() {
+    runShell("tar -cf " + SystemManager::shellPath(kBackupArchive) + " -C " + SystemManager::shellPath(kDbDir) + " .");
+}
+
+void Database::doRestore() {
+    if (!pathExists(Paths::resolve(kRestoreArchive))) return;
+    const std::string dir = SystemManager::shellPath(kDbDir);
+    runShell("mkdir -p " + dir);
+    runShell("tar -xf " + SystemManager::shellPath(kRestoreArchive) + " -C " + dir + " .");
+    runShell("sync;sync;sync;");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+void Database::dump() {
+    printf("Tables:\n");
+    for (auto& [uri, table] : tables_) {
+        printf("URI: %s\n", uri.c_str());
+        {
+            TableLock lock(table, false);
+            table->dump();
+        }
+        printf("\n");
+    }
+    printf("Objects:\n");
+    for (auto& [uri, object] : objects_) {
+        printf("URI: %s\n", uri.c_str());
+        printf("%s\n", object->getJsonData(true, nullptr, 0).c_str());
+        printf("\n");
+    }
+    fflush(stdout);
+}
+
+void Database::clearAllMapUriTable() {
+    for (auto& kv : tables_) delete kv.second;
+    tables_.clear();
+}
+
+void Database::clearAllMapUriObject() {
+    for (auto& kv : objects_) delete kv.second;
+    objects_.clear();
+}

@@ -1,0 +1,449 @@
+// Notifications from the PON-card manager: OLT and ONU reports, alarms and the offline
+// resets, applied to the tables one table section at a time. A section that fails is
+// printed and the handler goes on with the next one; nothing is answered.
+#include <cstdio>
+#include <unordered_set>
+
+#include "Exception.h"
+#include "JsonHelper.h"
+#include "Manager.h"
+#include "OnuLink.h"
+#include "PMTask.h"
+#include "PONCard.h"
+
+namespace {
+
+// Prints the exception being handled in the system's two forms; call only inside a catch.
+void printCurrentException(const char* function, int line) {
+    try {
+        throw;
+    } catch (const Exception& e) {
+        printf("%s[%d]: Exception: %s\n", function, line, e.what());
+    } catch (const std::exception& e) {
+        printf("%s[%d]: Exception: %s\n", function, line, e.what());
+    } catch (...) {
+        printf("%s[%d]: Unexpected exception\n", function, line);
+    }
+    fflush(stdout);
+}
+
+const char* const kOltOpticKeys[] = {"qvOpticModuleOltTxPower", "qvOpticModuleOltVcc", "qvOpticModuleOltTxBias",
+                                     "qvOpticModuleOltTemperature"};
+const char* const kOnuOpticKeys[] = {"qvOpticModuleOnuTemperature", "qvOpticModuleOnuVcc", "qvOpticModuleOnuTxBias",
+                                     "qvOpticModuleOnuTxPower", "qvOpticModuleOnuRxPower"};
+
+// Sets the table's has-modified flag when the row really changed.
+void markTable(RwLockTable* table, Container* row) {
+    if (row->getHasModified()) table->setHasModified(true);
+}
+
+}  // namespace
+
+void Manager::handlerNotification(APIData* notification) {
+    const std::string uri = notification->getUri();
+    const std::string data = notification->getJsonData();
+    if (uri == "/olt/new/report") handlerNotifyOLTNew(data);
+    else if (uri == "/olt/set/all/offline") handlerNotifyOLTSetAllOffline();
+    else if (uri == "/olt/alarm/new") handlerNotifyAlarmNew(data);
+    else if (uri == "/onu/new") handlerNotifyOnuNew(data);
+    else if (uri == "/onu/set/all/offline") handlerNotifyONUSetAllOffline(data);
+    else if (uri == "/olt/get/config") handlerNotifyGetOltConfig(data);
+}
+
+void Manager::handlerNotifyOLTNew(const std::string& data) {
+    PONCard card;
+    try {
+        if (!card.setJsonData(data)) return;
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+        return;
+    }
+    const std::string slotText = card.getSlotId();
+    const bool online = card.getOnlineStatus();
+
+    try {
+        RwLockTable* table = getTable("/olttable");
+        const uint64_t slot = toSlotNumber(slotText);
+        Database::TableLock lock(table, true);
+        OltTableRow* row = static_cast<OltTableRow*>(table->getFromId(slot));
+        if (row != nullptr) {
+            row->clearHasModified();
+            row->setValue("qvCfgOLTApp1Version", card.getAppVersion(), true);
+            row->setValue("qvCfgOLTMac", card.getMacAddress(), true);
+            // The card reports NVS as a boolean; the table column uses 2 for enabled.
+            row->setValue("qVCfgOLTNvsEnabled", card.getNVSEnabled() ? "2" : "1", true);
+            markTable(table, row);
+            if (online) {
+                for (int port = 0; port <= 1; ++port) {
+                    if (row->getHasVlanSet(port)) continue;
+                    if (row->getValue(port == 0 ? "qvCfgOLTPON0VlanId" : "qvCfgOLTPON1VlanId").empty())
+                        row->setHasVlanSet(port, true);
+                    else
+                        sendOltVlan(port, row);
+                }
+            } else {
+                // Sent again when the card comes back.
+                row->setHasVlanSet(0, false);
+                row->setHasVlanSet(1, false);
+            }
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+
+    try {
+        RwLockTable* table = getTable("/slottable");
+        const uint64_t slot = toSlotNumber(slotText);
+        Database::TableLock lock(table, true);
+        Container* row = table->getFromId(slot);
+        if (row != nullptr) {
+            row->clearHasModified();
+            row->setValue("qvSlotStatus", online ? "1" : "2", true);
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+
+    try {
+        RwLockTable* table = getTable("/moduleolttable");
+        const uint64_t slot = toSlotNumber(slotText);
+        Database::TableLock lock(table, true);
+        for (uint64_t pon = 1; pon <= 2 && slot >= 1; ++pon) {
+            Container* row = table->getFromId(2 * slot - 2 + pon);
+            if (row == nullptr) continue;
+            row->clearHasModified();
+            if (online) {
+                ModuleOltTableRow* module = nullptr;
+                try {
+                    module = card.getModuleOltTable(static_cast<int>(pon) - 1);
+                } catch (const Exception&) {
+                    module = nullptr;  // a report without its module entries: keep the row
+                }
+                if (module != nullptr) {
+                    const std::string keys[] = {kOltOpticKeys[0], kOltOpticKeys[1], kOltOpticKeys[2], kOltOpticKeys[3]};
+                    row->setJsonData(module->getJsonData(true, keys, 4), false);
+                }
+            } else {
+                for (const char* key : kOltOpticKeys) row->setValue(key, "-", true);
+            }
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+}
+
+void Manager::handlerNotifyOLTSetAllOffline() {
+    try {
+        RwLockTable* table = getTable("/slottable");
+        Database::TableLock lock(table, true);
+        for (Container* row : table->getAll()) {
+            row->clearHasModified();
+            row->setValue("qvSlotStatus", "2", true);
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    try {
+        RwLockTable* table = getTable("/moduleolttable");
+        Database::TableLock lock(table, true);
+        for (Container* row : table->getAll()) {
+            row->clearHasModified();
+            for (const char* key : kOltOpticKeys) row->setValue(key, "-", true);
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+}
+
+void Manager::handlerNotifyAlarmNew(const std::string& data) {
+    try {
+        RwLockTable* table = getTable("/oltalarmtable");
+        JsonPtr root(JsonHelper::parseJObject(data));
+        const cJSON* list = cJSON_GetObjectItemCaseSensitive(root.get(), "alarm_list");
+        if (!cJSON_IsArray(list)) return;
+        Database::TableLock lock(table, true);
+        size_t added = 0;
+        try {
+            const cJSON* alarm = nullptr;
+            cJSON_ArrayForEach(alarm, list) {
+                // A non-object element would become an alarm row of empty texts.
+                if (!cJSON_IsObject(alarm)) continue;
+                database_->addNewObjectInTable("/oltalarmtable", JsonHelper::toString(alarm, true));
+                ++added;
+            }
+        } catch (...) {
+            printCurrentException(__func__, __LINE__);
+        }
+        if (added == 0) return;
+        // The newest alarms have the highest ids; keep the last kMaxAlarms, also after a
+        // failure half-way through the list.
+        std::vector<Container*> rows = table->getAll();
+        for (size_t i = 0; i + kMaxAlarms < rows.size(); ++i) table->delFromId(rows[i]->getId());
+        table->setHasModified(true);
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+}
+
+void Manager::handlerNotifyOnuNew(const std::string& data) {
+    OnuLink link("");
+    try {
+        if (!link.setJsonData(data)) return;
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+        return;
+    }
+    const std::string mac = link.getMacAddress();
+    if (mac.empty()) {
+        // A row without a MAC address could never be told apart from the next one.
+        printf("%s[%d]: Exception: ONU report without mac_address\n", __func__, __LINE__);
+        fflush(stdout);
+        return;
+    }
+    const bool online = link.getOnlineStatus();
+    const std::string linkSlot = link.getSlotId();
+    // A slot that is not a number ("-": not known yet) gets no task: the line card could not
+    // route it.
+    uint64_t slotNumber = 0;
+    try {
+        slotNumber = toSlotNumber(linkSlot);
+    } catch (const Exception&) {
+        slotNumber = 0;
+    }
+
+    uint64_t id = getIdFromField("/onutable", "qvCfgONUPhysicalID", mac);
+    if (id == 0) id = database_->insertOnuTable(&link);
+
+    bool rowFound = false;
+    std::string onuSlot, onuPon, onuIndex;
+    try {
+        RwLockTable* table = getTable("/onutable");
+        Database::TableLock lock(table, true);
+        // The row may have been removed by a request since the lookup: then nothing to do.
+        OnuTableRow* row = id == 0 ? nullptr : static_cast<OnuTableRow*>(table->getFromId(id));
+        if (row != nullptr) {
+            rowFound = true;
+            row->clearHasModified();
+            updateOnuIndexes(&link, row, table);
+            row->setValue("qvCfgONULinkStatus", online ? "1" : "2", true);
+            row->setValue("qvCfgONUAlarm", link.getAlarmMessage(), true);
+            row->setValue("qvCfgONUGigabitStatus", link.getIsGigabit() ? "1" : "0", true);
+            if (row->getHasModified()) {
+                table->setHasModified(true);
+                table->setHasJsonFileModified(true);
+            }
+            onuSlot = row->getValue("qvCfgONUSlotIndex");
+            onuPon = row->getValue("qvCfgONUPonIndex");
+            onuIndex = row->getValue("qvCfgONUIndex");
+            if (!online) {
+                row->setHasVlanSet(false);
+            } else if (slotNumber > 0) {
+                const std::string rowMac = row->getValue("qvCfgONUPhysicalID");
+                if (!row->getHasVlanSet()) {
+                    Container task;
+                    task.setNewValue("slot_id", linkSlot);
+                    task.setNewValue("vlan_id", row->getValue("qvCfgONUVlanId"));
+                    task.setNewValue("mac_address", rowMac);
+                    sendQuenrikTask("/slot/onu/set/vlanid", &task);
+                    row->setHasVlanSet(true);
+                }
+                // The traffic state is repeated on every report: the card may have lost it.
+                Container task;
+                task.setNewValue("slot_id", linkSlot);
+                task.setNewValue("mac_address", rowMac);
+                sendQuenrikTask(row->getValue("qvCfgONUEnabled") == "1" ? "/slot/onu/enable" : "/slot/onu/disable", &task);
+            }
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    if (!rowFound) return;
+
+    try {
+        uint64_t moduleId = getIdFromField("/moduleonutable", "qvOpticModuleOnuPhysicalID", mac);
+        if (moduleId == 0) moduleId = database_->insertModuleOnuTable(&link, onuIndex);
+        RwLockTable* table = getTable("/moduleonutable");
+        Database::TableLock lock(table, true);
+        Container* row = moduleId == 0 ? nullptr : table->getFromId(moduleId);
+        if (row != nullptr) {
+            row->clearHasModified();
+            row->setValue("qvOpticModuleOnuSlotIndex", onuSlot, true);
+            row->setValue("qvOpticModuleOnuPonIndex", onuPon, true);
+            row->setValue("qvOpticModuleOnuIndex", onuIndex, true);
+            if (online) {
+                row->setValue("qvOpticModuleOnuTemperature", link.getTemperature(), true);
+                row->setValue("qvOpticModuleOnuVcc", link.getSupplyVoltage(), true);
+                row->setValue("qvOpticModuleOnuTxBias", link.getTxBiasCurrent(), true);
+                row->setValue("qvOpticModuleOnuTxPower", link.getTxPowerOutput(), true);
+                row->setValue("qvOpticModuleOnuRxPower", link.getTxPowerInput(), true);
+            } else {
+                for (const char* key : kOnuOpticKeys) row->setValue(key, "-", true);
+            }
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+}
+
+void Manager::updateOnuIndexes(OnuLink* link, OnuTableRow* row, RwLockTable* onuTable) {
+    const std::string slot = link->getSlotId();
+    const std::string pon = link->getPonPort();
+    if (row->getValue("qvCfgONUSlotIndex") == slot && row->getValue("qvCfgONUPonIndex") == pon &&
+        !row->getValue("qvCfgONUIndex").empty())
+        return;
+    // Not known yet: keep what the row has rather than file the ONU under "-".
+    if (slot == "-" || pon == "-" || slot.empty() || pon.empty()) return;
+    row->setValue("qvCfgONUSlotIndex", slot, true);
+    row->setValue("qvCfgONUPonIndex", pon, true);
+
+    // The smallest positive index not used by another ONU on this slot and port. One walk
+    // collecting the used indexes gives the same number as restarting the walk after every
+    // hit, without its quadratic cost on a full port.
+    std::unordered_set<std::string> used;
+    for (Container* other : onuTable->getAll()) {
+        if (other == row) continue;
+        if (other->getValue("qvCfgONUSlotIndex") == slot && other->getValue("qvCfgONUPonIndex") == pon)
+            used.insert(other->getValue("qvCfgONUIndex"));
+    }
+    uint64_t n = 1;
+    while (used.count(std::to_string(n)) != 0) ++n;
+    row->setValue("qvCfgONUIndex", std::to_string(n), true);
+}
+
+void Manager::handlerNotifyONUSetAllOffline(const std::string& data) {
+    const std::string slot = getSlotId(data);
+    try {
+        RwLockTable* table = getTable("/onutable");
+        Database::TableLock lock(table, true);
+        for (Container* row : table->getAll()) {
+            if (!slot.empty() && row->getValue("qvCfgONUSlotIndex") != slot) continue;
+            OnuTableRow* onu = static_cast<OnuTableRow*>(row);
+            onu->clearHasModified();
+            onu->setHasVlanSet(false);
+            onu->setValue("qvCfgONULinkStatus", "2", true);
+            markTable(table, onu);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    try {
+        RwLockTable* table = getTable("/moduleonutable");
+        Database::TableLock lock(table, true);
+        for (Container* row : table->getAll()) {
+            if (!slot.empty() && row->getValue("qvOpticModuleOnuSlotIndex") != slot) continue;
+            row->clearHasModified();
+            for (const char* key : kOnuOpticKeys) row->setValue(key, "-", true);
+            markTable(table, row);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    try {
+        RwLockTable* table = getTable("/olttable");
+        Database::TableLock lock(table, true);
+        for (Container* row : table->getAll()) {
+            if (!slot.empty() && row->getValue("qvCfgOLTSlotIndex") != slot) continue;
+            OltTableRow* olt = static_cast<OltTableRow*>(row);
+            olt->setHasVlanSet(0, false);
+            olt->setHasVlanSet(1, false);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+}
+
+void Manager::handlerNotifyGetOltConfig(const std::string& data) {
+    PONCard card;
+    try {
+        if (!card.setJsonData(data)) return;
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+        return;
+    }
+    bool built = false;
+    Container task;
+    try {
+        const uint64_t slot = toSlotNumber(card.getSlotId());
+        // Read before the table lock: a record lock is never taken inside a table lock here.
+        Container* info = database_->getObjectFromUri("/systeminfo");
+        const std::string source = info != nullptr ? info->getValue("oltIpAddr") : "";
+        RwLockTable* table = getTable("/olttable");
+        Database::TableLock lock(table, false);
+        Container* row = table->getFromId(slot);
+        if (row != nullptr) {
+            task.setNewValue("src_ip_address", source);
+            task.setNewValue("slot_id", row->getValue("qvCfgOLTSlotIndex"));
+            task.setNewValue("ip_address", row->getValue("qvCfgOLTIpAddress"));
+            task.setNewValue("onu2onu", row->getValue("qvCfgOLTOnu2Onu"));
+            built = true;
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    if (built) sendQuenrikTask("/olt/config", &task);
+}
+
+std::string Manager::getSlotId(const std::string& data) {
+    Container record;
+    record.setNewValue("slot_id", "");
+    if (data.empty()) return "";
+    try {
+        record.setJsonData(data, false);
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    return record.getValue("slot_id");
+}
+
+void Manager::removeOnuFromTables(APIData* request) {
+    std::string mac;
+    try {
+        PMTask task;
+        task.parseTask(*request);
+        mac = task.getDataValue("mac_address");
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+        return;
+    }
+    // Without a MAC address the removal would hit every row whose MAC is empty.
+    if (mac.empty()) return;
+
+    size_t deleted = 0;
+    RwLockTable* onuTable = getTable("/onutable");
+    try {
+        Database::TableLock lock(onuTable, true);
+        for (Container* row : onuTable->getAll()) {
+            if (row->getValue("qvCfgONUPhysicalID") != mac) continue;
+            onuTable->delFromId(row->getId());
+            ++deleted;
+        }
+        if (deleted > 0) {
+            onuTable->setHasModified(true);
+            onuTable->setHasJsonFileModified(true);
+        }
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    if (deleted == 0) return;
+
+    RwLockTable* moduleTable = getTable("/moduleonutable");
+    try {
+        Database::TableLock lock(moduleTable, true);
+        for (Container* row : moduleTable->getAll()) {
+            if (row->getValue("qvOpticModuleOnuPhysicalID") != mac) continue;
+            moduleTable->delFromId(row->getId());
+        }
+        moduleTable->setHasModified(true);
+    } catch (...) {
+        printCurrentException(__func__, __LINE__);
+    }
+    // Both ready texts come from the same database cycle; a read after the reply then
+    // finds the ONU gone from either table.
+    moduleTable->waitForNewCachedJson();
+    onuTable->waitForNewCachedJson();
+}

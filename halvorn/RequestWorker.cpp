@@ -45,6 +45,10 @@ void RequestWorker::threadWorker() {
     Ostrel endpoint(ownPort_);
     if (!endpoint.createSocket() || !endpoint.bind(Paths::resolve(portFile_).c_str()))
         throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+    // The client waits for its response right after its request, so it answers the reply's
+    // ping at once. With the channel's default limits (300 pings of 5 s) a client that died
+    // mid-exchange would keep this channel deaf for 25 minutes; ten seconds is plenty.
+    endpoint.setPingLimits(kReplyPingAttempts, kReplyPingTimeoutMs);
 
     Manager* manager = Manager::getInstance();
     APIData envelope;

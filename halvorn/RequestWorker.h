@@ -9,6 +9,10 @@
 
 class RequestWorker {
 public:
+    // Limits of the ping phase of a response (see threadWorker).
+    static constexpr int kReplyPingAttempts = 10;
+    static constexpr int kReplyPingTimeoutMs = 1000;
+
     RequestWorker(int ownPort, const char* portFile);
     virtual ~RequestWorker() = default;
     RequestWorker(const RequestWorker&) = delete;

@@ -1,0 +1,375 @@
+#pragma once
+// Black-box harness for Halvorn: runs the real daemon in a temporary PONMC_ROOT with
+// recording stand-ins for the system commands, and plays its three neighbours:
+//   - the API clients (web and SNMP channels, through ApiClient),
+//   - Quenrik's task receiver (an Ostrel server on /tmp/halquen.ipc, port 2010) that keeps
+//     every task it receives,
+//   - Quenrik's notifier (an Ostrel client of /tmp/quenhal.ipc, port 2001).
+// Everything the daemon does to "the system" lands in <root>/commands.log; its standard
+// output is captured in <root>/halvorn.log. Tests wait with waitUntil(), never with sleeps.
+// The daemon binds the system's fixed ports: tests using this harness share the CTest
+// RESOURCE_LOCK ponmc_fixed_ports. One harness at a time per process; methods are meant for
+// the test's main thread, except api()/get()/set() and TaskPeer's readers, which are
+// thread-safe. Failures to set up throw std::runtime_error.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "APIData.h"
+#include "ApiClient.h"
+#include "Exception.h"
+#include "ipc/Ostrel"
+
+extern char** environ;
+
+namespace halvorn_test {
+
+using namespace std::chrono_literals;
+
+// Polls pred every `every` until it holds or the deadline passes; returns pred's last value.
+inline bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline = 10s,
+                      std::chrono::milliseconds every = 50ms) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        if (pred()) return true;
+        if (std::chrono::steady_clock::now() >= end) return pred();
+        std::this_thread::sleep_for(every);
+    }
+}
+
+inline std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeWholeFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// A task as Quenrik receives it.
+struct Task {
+    std::string action;
+    std::string uri;
+    std::string data;  // the task's JSON object text
+};
+
+// Quenrik's task receiver: an Ostrel server on <root>/tmp/halquen.ipc, own port 2010.
+class TaskPeer {
+public:
+    explicit TaskPeer(std::string portFile) : portFile_(std::move(portFile)) {}
+    ~TaskPeer() { stop(); }
+
+    void start() {
+        if (thread_.joinable()) return;
+        endpoint_ = std::make_unique<Ostrel>(2010);
+        if (!endpoint_->createSocket() || !endpoint_->bind(portFile_.c_str()))
+            throw std::runtime_error(std::string("task peer: ") + endpoint_->getErrorMessage());
+        stop_.store(false);
+        thread_ = std::thread([this] { run(); });
+    }
+    void stop() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+        endpoint_.reset();
+    }
+
+    std::vector<Task> tasks() const {
+        std::lock_guard<std::mutex> l(mutex_);
+        return tasks_;
+    }
+    size_t count() const {
+        std::lock_guard<std::mutex> l(mutex_);
+        return tasks_.size();
+    }
+    // Tasks whose uri is exactly uri, in arrival order.
+    std::vector<Task> tasksFor(const std::string& uri) const {
+        std::vector<Task> out;
+        for (auto& t : tasks())
+            if (t.uri == uri) out.push_back(t);
+        return out;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> l(mutex_);
+        tasks_.clear();
+    }
+    // True once at least n tasks have arrived (polls up to deadline).
+    bool waitForCount(size_t n, std::chrono::milliseconds deadline = 10s) const {
+        return waitUntil([&] { return count() >= n; }, deadline);
+    }
+
+private:
+    void run() {
+        const int fd = endpoint_->getSocketForTest();
+        while (!stop_.load()) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            std::string message;
+            if (endpoint_->recv(message) < 0) continue;
+            Task t;
+            try {
+                APIData envelope;
+                envelope.parseRequest(message.data(), static_cast<int>(message.size()));
+                t = Task{envelope.getAction(), envelope.getUri(), envelope.getJsonData()};
+            } catch (const Exception&) {
+                t = Task{"", "<unparsable>", message};
+            }
+            std::lock_guard<std::mutex> l(mutex_);
+            tasks_.push_back(std::move(t));
+        }
+    }
+
+    std::string portFile_;
+    std::unique_ptr<Ostrel> endpoint_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<Task> tasks_;
+};
+
+class Harness {
+public:
+    struct Options {
+        bool startTaskPeer = true;  // Quenrik's receiver up before the daemon starts
+        bool startDaemon = true;    // start Halvorn in the constructor
+        // Run before the daemon's first start: put table files, settings files, an archive...
+        std::function<void(Harness&)> prepare;
+    };
+
+    Harness() : Harness(Options()) {}
+    explicit Harness(const Options& options) {
+        char tmpl[] = "/tmp/halvorn-test-XXXXXX";
+        if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+        root_ = tmpl;
+        for (const char* d : {"/tmp", "/mnt/db/json", "/mnt/bin", "/sbin", "/bin", "/standins", "/etc/network"})
+            std::filesystem::create_directories(root_ + d);
+        const std::string standins = HALVORN_STANDINS_DIR;
+        auto install = [&](const std::string& name, const std::string& to) {
+            std::filesystem::copy_file(standins + "/" + name, path(to),
+                                       std::filesystem::copy_options::overwrite_existing);
+            ::chmod(path(to).c_str(), 0755);
+        };
+        install("_record.sh", "/standins/_record.sh");
+        install("ip", "/bin/ip");
+        install("uptime", "/bin/uptime");
+        install("ping", "/bin/ping");
+        install("reboot", "/sbin/reboot");
+        install("startNtp.sh", "/mnt/bin/startNtp.sh");
+        install("startSnmpWendix.sh", "/mnt/bin/startSnmpWendix.sh");
+        writeFile("/etc/network/interfaces", "auto lo\niface lo inet loopback\n");
+        writeFile("/mnt/.fwversion", "1.0.7\n");
+        writeFile("/commands.log", "");
+        peer_ = std::make_unique<TaskPeer>(path("/tmp/halquen.ipc"));
+        if (options.startTaskPeer) peer_->start();
+        if (options.prepare) options.prepare(*this);
+        if (options.startDaemon) start();
+    }
+
+    ~Harness() {
+        kill();
+        peer_.reset();
+        if (!std::getenv("HALVORN_KEEP_ROOT")) {
+            std::error_code ec;
+            std::filesystem::remove_all(root_, ec);
+        }
+    }
+
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+
+    // ----- the temporary root -----
+    const std::string& root() const { return root_; }
+    // The real path of a system path: root + absolutePath.
+    std::string path(const std::string& absolutePath) const { return root_ + absolutePath; }
+    void writeFile(const std::string& absolutePath, const std::string& content) {
+        writeWholeFile(path(absolutePath), content);
+    }
+    std::string readFile(const std::string& absolutePath) const { return readWholeFile(path(absolutePath)); }
+    bool exists(const std::string& absolutePath) const { return std::filesystem::exists(path(absolutePath)); }
+    void remove(const std::string& absolutePath) {
+        std::error_code ec;
+        std::filesystem::remove_all(path(absolutePath), ec);
+    }
+
+    // ----- the daemon -----
+    // Starts Halvorn (PONMC_ROOT = root, stand-ins first in PATH, output appended to
+    // <root>/halvorn.log) and waits until its web, SNMP and notification channels have
+    // published their ports. Old port files are removed first so a restart is seen.
+    void start() {
+        if (pid_ > 0) throw std::runtime_error("Halvorn already running");
+        for (const char* f : {"/tmp/web.ipc", "/tmp/snmp.ipc", "/tmp/quenhal.ipc"}) remove(f);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string v = *e;
+            if (v.rfind("PONMC_ROOT=", 0) == 0 || v.rfind("PATH=", 0) == 0) continue;
+            env.push_back(v);
+        }
+        const char* oldPath = std::getenv("PATH");
+        env.push_back("PONMC_ROOT=" + root_);
+        env.push_back("PATH=" + path("/bin") + ":" + (oldPath ? oldPath : "/usr/bin:/bin"));
+        std::vector<char*> envp;
+        for (auto& v : env) envp.push_back(v.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string log = path("/halvorn.log");
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        std::string binary = HALVORN_BINARY;
+        char* argv[] = {binary.data(), nullptr};
+        pid_t pid = -1;
+        int rc = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start " + binary);
+        pid_ = pid;
+        bool up = waitUntil(
+            [&] {
+                return !running() ||
+                       (exists("/tmp/web.ipc") && exists("/tmp/snmp.ipc") && exists("/tmp/quenhal.ipc"));
+            },
+            20s);
+        if (!up || !running()) throw std::runtime_error("Halvorn did not start; log:\n" + log_());
+    }
+
+    // SIGKILL and reap; the daemon has no orderly shutdown. No-op when not running.
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        int status;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+    void stop() { kill(); }
+    void restart() {
+        kill();
+        start();
+    }
+    pid_t pid() const { return pid_; }
+    // False once the process has ended (reaps it; exitStatus() then holds its wait status).
+    bool running() {
+        if (pid_ <= 0) return false;
+        int status;
+        pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == 0) return true;
+        exitStatus_ = status;
+        pid_ = -1;
+        return false;
+    }
+    int exitStatus() const { return exitStatus_; }
+
+    // Everything the daemon printed so far (standard output and error).
+    std::string log() const { return log_(); }
+    bool logContains(const std::string& text) const { return log_().find(text) != std::string::npos; }
+    bool waitForLog(const std::string& text, std::chrono::milliseconds deadline = 15s) const {
+        return waitUntil([&] { return logContains(text); }, deadline);
+    }
+
+    // The system commands run so far, one per call, as the stand-ins recorded them:
+    // "ip addr add ...", "<root>/sbin/reboot", "<root>/mnt/bin/startNtp.sh start ...".
+    std::vector<std::string> commands() const {
+        std::vector<std::string> lines;
+        std::istringstream in(readFile("/commands.log"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    size_t countCommand(const std::string& line) const {
+        size_t n = 0;
+        for (auto& c : commands()) n += c == line;
+        return n;
+    }
+    void clearCommands() { writeFile("/commands.log", ""); }
+
+    // ----- API requests -----
+    // One request on the web channel (or the SNMP channel). Throws Exception when the
+    // daemon does not answer (message says why).
+    ApiClient::Response api(const std::string& action, const std::string& uri, const std::string& data = "",
+                            bool snmp = false) {
+        ApiClient client = snmp ? ApiClient(path("/tmp/snmp.ipc"), ApiClient::kSnmpClientPort)
+                                : ApiClient(path("/tmp/web.ipc"), ApiClient::kWebClientPort);
+        return client.request(action, uri, data);
+    }
+    ApiClient::Response get(const std::string& uri, bool snmp = false) { return api("get", uri, "", snmp); }
+    ApiClient::Response set(const std::string& uri, const std::string& data, bool snmp = false) {
+        return api("set", uri, data, snmp);
+    }
+    // A raw text on the web channel, answered by the daemon (for malformed requests).
+    ApiClient::Response raw(const std::string& text) {
+        // The client builds envelopes itself; a raw text needs the channel by hand.
+        int fd = ::open(path("/tmp/web.ipc").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw std::runtime_error("no web port file");
+        ::flock(fd, LOCK_EX);
+        Ostrel endpoint(ApiClient::kWebClientPort);
+        endpoint.setPortFileWaitLimit(1);
+        endpoint.setPingLimits(5, 1000);
+        std::string reply;
+        bool ok = endpoint.createSocket() && endpoint.connect(path("/tmp/web.ipc").c_str()) &&
+                  endpoint.send(text) >= 0 && endpoint.recv(reply) >= 0;
+        ::close(fd);
+        if (!ok) throw std::runtime_error(std::string("raw request failed: ") + endpoint.getErrorMessage());
+        APIData response;
+        response.parseResponse(reply.data(), static_cast<int>(reply.size()));
+        return ApiClient::Response{response.getError(), response.getJsonData()};
+    }
+
+    // ----- Quenrik's side -----
+    TaskPeer& tasks() { return *peer_; }
+    // Sends one notification as Quenrik's notifier does ({"action":"set","uri":..,"data":..}).
+    void notify(const std::string& uri, const std::string& data) {
+        std::lock_guard<std::mutex> l(notifyMutex_);
+        if (!notifier_) {
+            notifier_ = std::make_unique<Ostrel>(2001);
+            notifier_->setPortFileWaitLimit(5);
+            notifier_->setPingLimits(10, 1000);
+            if (!notifier_->createSocket() || !notifier_->connect(path("/tmp/quenhal.ipc").c_str())) {
+                std::string why = notifier_->getErrorMessage();
+                notifier_.reset();
+                throw std::runtime_error("notifier: " + why);
+            }
+        }
+        APIData envelope;
+        envelope.createRequest("set", uri, data);
+        if (notifier_->send(envelope.getJsonProtocol()) < 0) {
+            std::string why = notifier_->getErrorMessage();
+            notifier_.reset();  // the daemon may have been restarted: connect afresh next time
+            throw std::runtime_error("notify failed: " + why);
+        }
+    }
+
+private:
+    std::string log_() const { return readWholeFile(root_ + "/halvorn.log"); }
+
+    std::string root_;
+    pid_t pid_ = -1;
+    int exitStatus_ = -1;
+    std::unique_ptr<TaskPeer> peer_;
+    std::mutex notifyMutex_;
+    std::unique_ptr<Ostrel> notifier_;
+};
+
+}  // namespace halvorn_test

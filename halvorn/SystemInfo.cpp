@@ -107,9 +107,11 @@ void SystemInfo::loadMgmtNetwork() {
     }
     // The file is written by this daemon, but a hand-edited or damaged line must not reach
     // the "ip" commands of the start-up: it falls back to the default and says why.
+    // An empty line stays empty: it means "not configured" and the start-up skips the
+    // commands that would need it (no route without a gateway).
     for (const auto& l : lines) {
         std::string value = readLine(in);
-        std::string why = checkValue(l.key, value);
+        std::string why = value.empty() ? "" : checkValue(l.key, value);
         if (!why.empty()) {
             std::printf("%s[%d]: Exception: %s in /mnt/.ipAddress, using %s\n", __func__, __LINE__,
                         why.c_str(), l.fallback);

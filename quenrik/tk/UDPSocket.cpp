@@ -69,7 +69,7 @@ bool UDPSocket::getClientAddress(sockaddr_in& address) const {
 bool UDPSocket::processRxQueue(std::unique_ptr<TKMessage>& message) {
     if (!message) return false;
     {
-        std::lock_guard<std::mutex> lock(replyMutex_);
+        std::unique_lock<std::mutex> lock(replyMutex_);
         if (awaiting_ && message->getId() == expectedId_ && message->getCtag() == expectedCtag_) {
             const bool last = message->getIsLastMessage();
             bool taken = false;
@@ -84,6 +84,9 @@ bool UDPSocket::processRxQueue(std::unique_ptr<TKMessage>& message) {
                 awaiting_ = false;
             }
             ++signalCount_;
+            // The flag and the count are written under the lock; waking after releasing it
+            // spares the sender from waking straight into a held lock.
+            lock.unlock();
             replySignal_.notify_all();
             return taken;
         }

@@ -1,0 +1,165 @@
+// Faults and control commands of the simulator, driven without sockets: what goes out,
+// when, and what the record keeps.
+#include "Simulator.h"
+
+#include <gtest/gtest.h>
+
+using namespace oltsim;
+
+namespace {
+
+std::vector<OltConfig> configs(int n) {
+  std::vector<OltConfig> out;
+  for (int i = 1; i <= n; ++i) {
+    OltConfig c;
+    c.number = i;
+    c.mac = defaultOltMac(i);
+    c.onusPerPort = 1;
+    c.seed = 3;
+    out.push_back(c);
+  }
+  return out;
+}
+
+class SimulatorTest : public ::testing::Test {
+ protected:
+  SimulatorTest() : sim_(configs(2), {"127.0.2.1", "127.0.2.2"}, 3, 0) { sim_.takeDue(0); }
+
+  Bytes request(uint16_t ctag) {
+    Bytes d;
+    putU16(d, msg::GetOLTNVSEnabled);
+    putU16(d, ctag);
+    putU16(d, 0);
+    return d;
+  }
+  void receive(size_t olt, const Bytes& d) { sim_.receive(olt, d.data(), d.size(), now_); }
+  std::vector<std::string> due(int64_t t) {
+    now_ = t;
+    std::vector<std::string> out;
+    for (auto& o : sim_.takeDue(t)) out.push_back(std::to_string(o.olt + 1) + ":" + toHex(o.bytes));
+    return out;
+  }
+  std::string cmd(const std::string& line) { return sim_.command(line, now_); }
+  static std::string nvsReply(uint16_t ctag) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "012d%04x000400000000", ctag);
+    return buf;
+  }
+
+  Simulator sim_;
+  int64_t now_ = 0;
+};
+
+}  // namespace
+
+TEST_F(SimulatorTest, DroppedRequestsAreRecordedButOnlyTheThirdTryIsAnswered) {
+  ASSERT_EQ("ok", cmd("drop 1 2"));
+  for (int i = 0; i < 3; ++i) receive(0, request(7));  // the card's three tries, same Ctag
+  EXPECT_EQ(std::vector<std::string>{"1:" + nvsReply(7)}, due(0));
+  EXPECT_EQ("ok 3 012d00070000 012d00070000 012d00070000", cmd("record 1"));
+  EXPECT_EQ("ok 3", cmd("requests 1"));
+  EXPECT_EQ("ok 0", cmd("record 2"));
+  ASSERT_EQ("ok", cmd("record 1 clear"));
+  EXPECT_EQ("ok 0", cmd("record 1"));
+}
+
+TEST_F(SimulatorTest, DelayedReplyArrivesAfterLaterOnes) {
+  ASSERT_EQ("ok", cmd("delay 1 6000 1"));  // only the next reply is late
+  receive(0, request(1));
+  receive(0, request(2));
+  EXPECT_EQ(std::vector<std::string>{"1:" + nvsReply(2)}, due(0));
+  EXPECT_TRUE(due(5999).empty());
+  EXPECT_EQ(std::vector<std::string>{"1:" + nvsReply(1)}, due(6000));
+  EXPECT_EQ(kNever, sim_.nextDueMs());
+}
+
+TEST_F(SimulatorTest, MessageHeldForTheNextExchangeGoesOutBeforeItsReply) {
+  ASSERT_EQ("ok", cmd("alarm 1 5 1 17 1 next"));
+  ASSERT_EQ("ok", cmd("raw 2 0102030405 next"));
+  EXPECT_TRUE(due(10).empty());
+  ASSERT_EQ("ok", cmd("drop 1 1"));
+  receive(0, request(4));  // dropped, yet the exchange has begun
+  EXPECT_EQ(std::vector<std::string>{"1:801a0002001100000000" "05024f4c5400010001" "11010100"}, due(10));
+  receive(1, request(5));
+  EXPECT_EQ((std::vector<std::string>{"2:0102030405", "2:" + nvsReply(5)}), due(10));
+}
+
+TEST_F(SimulatorTest, SilentOltAnswersNothingAndKeepsHeldMessages) {
+  ASSERT_EQ("ok", cmd("delay 1 100"));
+  receive(0, request(1));
+  ASSERT_EQ("ok", cmd("silent 1 on"));
+  ASSERT_EQ("ok", cmd("event 1 8123 aabb next"));
+  receive(0, request(2));
+  ASSERT_EQ("ok", cmd("restart 1"));
+  EXPECT_TRUE(due(1000).empty());  // the late reply and the OLT Ready are swallowed
+  ASSERT_EQ("ok", cmd("silent 1 off"));
+  ASSERT_EQ("ok", cmd("delay 1 0"));
+  receive(0, request(3));
+  EXPECT_EQ((std::vector<std::string>{"1:81230002000600000000aabb", "1:" + nvsReply(3)}), due(1000));
+  EXPECT_EQ("ok 3", cmd("requests 1"));
+}
+
+TEST_F(SimulatorTest, LossFollowsTheSeed) {
+  auto pattern = [](uint64_t seed) {
+    Simulator s(configs(1), {"127.0.2.1"}, seed, 0);
+    s.command("loss 1 0.5", 0);
+    s.takeDue(0);
+    std::string answered;
+    for (uint16_t c = 1; c <= 64; ++c) {
+      Bytes d = {0x01, 0x2d, static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c), 0, 0};
+      s.receive(0, d.data(), d.size(), 0);
+      answered += s.takeDue(0).empty() ? '.' : 'x';
+    }
+    return answered;
+  };
+  std::string a = pattern(11);
+  EXPECT_EQ(a, pattern(11));
+  EXPECT_NE(a, pattern(12));
+  EXPECT_NE(std::string::npos, a.find('.'));
+  EXPECT_NE(std::string::npos, a.find('x'));
+}
+
+TEST_F(SimulatorTest, OnuEventsOnCommand) {
+  EXPECT_EQ("ok 02:4f:4e:01:00:00/0/offline 02:4f:4e:01:01:00/1/offline", cmd("onus 1"));
+  ASSERT_EQ("ok", cmd("leave 1 02:4f:4e:01:00:00 gasp"));
+  ASSERT_EQ("ok", cmd("move 1 02:4f:4e:01:01:00 0"));
+  EXPECT_EQ((std::vector<std::string>{"1:801a0002000f00000000" "03024f4e010000" "40010100",
+                                      "1:802b0003000c00000000" "024f4e010100" "0100"}),
+            due(0));
+  EXPECT_EQ("ok 02:4f:4e:01:00:00/0/gone 02:4f:4e:01:01:00/0/offline", cmd("onus 1"));
+  ASSERT_EQ("ok", cmd("product 2 3724"));
+  ASSERT_EQ("ok", cmd("restart 2"));
+  auto ready = due(300);
+  ASSERT_EQ(1u, ready.size());
+  EXPECT_EQ("2:80000002005b024f4c54000200004f4c543724", ready[0].substr(0, 40));
+}
+
+TEST_F(SimulatorTest, BadCommandsAreRefusedWithAReason) {
+  struct Case {
+    const char* line;
+    const char* reply;
+  } cases[] = {
+      {"", "error empty command"},
+      {"frobnicate 1", "error unknown command 'frobnicate' (try help)"},
+      {"drop 3 1", "error OLT must be 1..2"},
+      {"drop x 1", "error OLT must be a number"},
+      {"drop 1", "error wrong number of arguments for drop"},
+      {"loss 1 1.5", "error ratio must be a number from 0 to 1"},
+      {"silent 1 maybe", "error silent takes on or off"},
+      {"raw 1 123", "error datagram must be an even number of hex digits"},
+      {"leave 1 02:4f:4e:01:00", "error bad MAC address '02:4f:4e:01:00'"},
+      {"leave 1 02:4f:4e:09:00:00", "error no ONU 02:4f:4e:09:00:00 on OLT 1"},
+      {"move 1 02:4f:4e:01:00:00 0", "error ONU 02:4f:4e:01:00:00 is already on port 0"},
+      {"return 1 02:4f:4e:01:00:00", "error ONU 02:4f:4e:01:00:00 is not gone"},
+      {"drop 1 1 next", "error 'next' only applies to commands that send a message"},
+      {"product 1 37", "error product must be 4 hex digits"},
+      {"rules 1 4", "error port must be 0..3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(c.reply, cmd(c.line));
+  }
+  EXPECT_FALSE(sim_.quitRequested());
+  EXPECT_EQ("ok", cmd("quit"));
+  EXPECT_TRUE(sim_.quitRequested());
+}

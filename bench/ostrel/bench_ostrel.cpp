@@ -4,6 +4,8 @@
 //   bench_ostrel [exchanges per kind, default 20000]
 // Ostrel's exchange costs four handshake/acknowledgement datagrams per message on top of the
 // data, eight one-way trips against the echo's two, so about 4x is the floor; the goal is 5x.
+// On a shared or virtual machine the figures move with where the scheduler puts the threads;
+// `taskset -c 0 bench_ostrel` puts every thread on one CPU for a steadier comparison.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -64,7 +64,10 @@ TEST(OstrelProcesses, RequestAndResponseThroughThePortFile) {
 
     Ostrel client(freePort());
     client.setPortFileWaitLimit(30);
-    client.setPingLimits(100, 200);  // the server may still be binding when the file appears
+    // A ping that arrives while the server is still binding is lost and sent again after one
+    // time-out. The time-out stays far above any scheduling delay: a pong later than that
+    // would make the next ping land where the server expects the request's chunk.
+    client.setPingLimits(30, 1000);
     ASSERT_TRUE(client.createSocket());
     bool ok = client.connect(portFile.c_str());
     EXPECT_TRUE(ok) << client.getErrorMessage();

@@ -64,7 +64,7 @@ struct ClientEndpoint {
     ClientEndpoint() {
         writeFile(path, std::to_string(server.port()));
         EXPECT_TRUE(ostrel.createSocket());
-        ostrel.setPingLimits(20, 200);
+        ostrel.setPingLimits(3, 2000);
         EXPECT_TRUE(ostrel.connect(path.c_str())) << ostrel.getErrorMessage();
     }
     ~ClientEndpoint() { ostrel.close(); }
@@ -137,7 +137,7 @@ TEST(OstrelWire, ReceiverPongsAndAcknowledgesEachChunk) {
 // A server has no fixed peer: every ping names the endpoint its next send goes to.
 TEST(OstrelWire, ServerAnswersTheEndpointThatPingedLast) {
     ServerEndpoint s;
-    s.ostrel.setPingLimits(20, 200);
+    s.ostrel.setPingLimits(3, 2000);
     RawPeer first, second;
     for (RawPeer* client : {&first, &second}) {
         std::string request;

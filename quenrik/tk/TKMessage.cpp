@@ -43,8 +43,26 @@ TKMessage::TKMessage(const uint8_t* datagram, std::size_t length)
 }
 
 TKMessage::~TKMessage() = default;
-TKMessage::TKMessage(TKMessage&&) noexcept = default;
-TKMessage& TKMessage::operator=(TKMessage&&) noexcept = default;
+// A moved-from message is left empty (size 0), so its accessors read zeros instead of
+// following a released buffer.
+TKMessage::TKMessage(TKMessage&& other) noexcept
+    : buffer_(std::move(other.buffer_)),
+      size_(std::exchange(other.size_, 0)),
+      headerLength_(std::exchange(other.headerLength_, 0)),
+      isLastMessage_(std::exchange(other.isLastMessage_, true))
+{
+}
+
+TKMessage& TKMessage::operator=(TKMessage&& other) noexcept
+{
+    if (this != &other) {
+        buffer_ = std::move(other.buffer_);
+        size_ = std::exchange(other.size_, 0);
+        headerLength_ = std::exchange(other.headerLength_, 0);
+        isLastMessage_ = std::exchange(other.isLastMessage_, true);
+    }
+    return *this;
+}
 
 void TKMessage::decideHeaderLength()
 {

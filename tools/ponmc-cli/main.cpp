@@ -3,7 +3,10 @@
 //   ponmc-cli [--snmp] [--timeout SECONDS] set URI JSON
 // Prints the response's data on standard output. Exit status: 0 success, 1 the response
 // carries an error (printed on standard error), 2 Halvorn not reachable or its answer
-// unreadable, 64 bad command line. Paths follow PONMC_ROOT like the daemons'.
+// unreadable, 64 bad command line (including data that is not JSON). Paths follow
+// PONMC_ROOT like the daemons'.
+
+#include <cjson/cJSON.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +55,13 @@ int main(int argc, char** argv) {
     } else if (action == "set") {
         if (left != 3) return usage();
         data = argv[i + 2];
+        // Checked here so a typo is told apart from a daemon that cannot be reached.
+        cJSON* parsed = cJSON_Parse(data.c_str());
+        if (!parsed) {
+            std::fprintf(stderr, "Invalid JSON data: %s\n", data.c_str());
+            return 64;
+        }
+        cJSON_Delete(parsed);
     } else {
         return usage();
     }

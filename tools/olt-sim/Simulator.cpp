@@ -88,8 +88,8 @@ void Simulator::receive(size_t index, const uint8_t* p, size_t n, int64_t nowMs)
   s.record.push_back(datagram);
   if (s.record.size() > kRecordLimit) s.record.pop_front();
   if (recordSink_) recordSink_(index, datagram);
-  std::string prefix = "olt " + std::to_string(index + 1) + ": ";
-  log(prefix + "request " + toHex(datagram));
+  std::string prefix = log_ ? "olt " + std::to_string(index + 1) + ": " : "";
+  if (log_) log(prefix + "request " + toHex(datagram));
   // A silent OLT keeps its held messages for the first exchange after it speaks again.
   if (s.silent) return;
   for (auto& held : s.atNextExchange) enqueue(index, std::move(held), nowMs);
@@ -124,7 +124,7 @@ std::vector<Simulator::Outgoing> Simulator::takeDue(int64_t nowMs) {
     outbox_.erase(outbox_.begin());
     // Silence also swallows replies that were still waiting for their delay.
     if (olts_[o.olt].silent) continue;
-    log("olt " + std::to_string(o.olt + 1) + ": send " + toHex(o.bytes));
+    if (log_) log("olt " + std::to_string(o.olt + 1) + ": send " + toHex(o.bytes));
     out.push_back(std::move(o));
   }
   return out;

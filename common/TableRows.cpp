@@ -116,8 +116,13 @@ bool OnuTableRow::getHasVlanSet() const { return hasVlanSet_.load(); }
 void OnuTableRow::setHasVlanSet(bool value) { hasVlanSet_.store(value); }
 
 bool OnuTableRow::getIsTrafficEnabled() const {
+    // Read-locked although callers hold the table lock: it costs nothing and keeps a caller
+    // that forgot the table lock from reading a value while a JSON update rewrites it.
+    readLock();
     auto it = values_.find("qvCfgONUEnabled");
-    return it != values_.end() && it->second == "1";
+    const bool enabled = it != values_.end() && it->second == "1";
+    unlock();
+    return enabled;
 }
 
 // ---- SlotTableRow ----

@@ -63,7 +63,7 @@ public:
 
     bool getHasVlanSet() const;
     void setHasVlanSet(bool value);
-    // qvCfgONUEnabled == "1", read without the lock (callers hold the table lock).
+    // qvCfgONUEnabled == "1".
     bool getIsTrafficEnabled() const;
 
 private:

@@ -25,6 +25,20 @@ RwLockTable* Manager::getTable(const std::string& uri) const {
     return it == mapUriTable_.end() ? nullptr : it->second;
 }
 
+void Manager::refreshCachedJson(RwLockTable* table) {
+    // A change is answered only once a read shows it. Waiting for the database cycle to
+    // rebuild the text (up to 3 s) cannot promise that, the cycle being a little longer than
+    // the wait; one serialisation of the table here can, and spares the channel the wait.
+    if (!table->getHasModified()) return;
+    try {
+        Database::TableLock lock(table, true);
+        if (table->getHasModified()) table->buildCachedJson();
+    } catch (const Exception& e) {
+        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        fflush(stdout);
+    }
+}
+
 bool Manager::queueTask(APIData* task) {
     if (taskSink_) return taskSink_(task);
     return QuenrikWorker::getInstance()->sendQuenrikTask(task);

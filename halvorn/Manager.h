@@ -77,6 +77,8 @@ private:
     // The leading decimal digits of a slot text; throws "Invalid slot number '<text>'".
     static uint64_t toSlotNumber(const std::string& text);
     RwLockTable* getTable(const std::string& uri) const;
+    // Rebuilds the table's ready JSON now if a change left it stale (takes the write lock).
+    void refreshCachedJson(RwLockTable* table);
     bool queueTask(APIData* task);
 
     Database* database_;

@@ -157,8 +157,7 @@ void Manager::handlerApiRequestSet(APIData* request) {
         } catch (...) {
             throw Exception("Unknown exception on Request Set", __func__, __LINE__);
         }
-        // After the lock is released: a read right after the reply then shows the change.
-        table->waitForNewCachedJson();
+        refreshCachedJson(table);
         return;
     }
 

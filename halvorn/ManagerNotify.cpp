@@ -442,8 +442,7 @@ void Manager::removeOnuFromTables(APIData* request) {
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
-    // Both ready texts come from the same database cycle; a read after the reply then
-    // finds the ONU gone from either table.
-    moduleTable->waitForNewCachedJson();
-    onuTable->waitForNewCachedJson();
+    // The request is answered after this: a read then finds the ONU gone from both tables.
+    refreshCachedJson(moduleTable);
+    refreshCachedJson(onuTable);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "harness/Harness.h"
@@ -132,4 +133,48 @@ TEST(Cli, ParallelClientsNeverMixTheirExchanges) {
     }
     inProcess.join();
     EXPECT_EQ(inProcessBad.load(), 0);
+}
+
+TEST(Cli, ResponseReaderAgreesWithTheEnvelope) {
+    // The client's quick reading of large responses must give exactly what the envelope
+    // parser gives, or the same failure.
+    const char* texts[] = {
+        R"({"data":[{"a":"1","b":""},{"a":"2","b":"x y"}],"err":""})",
+        R"({"data":{},"err":""})",
+        R"({"data":[],"err":""})",
+        R"({"data":"text","err":""})",
+        R"({"data": [ {"a":"1"} ],"err":""})",
+        R"({"data":[{"n":1.50},{"e":1e2}],"err":""})",
+        R"({"data":[{"s":"a\/b\u00e9\n"}],"err":""})",
+        R"({"data":[true,false,null],"err":""})",
+        R"({"err":"Object name '/x' not found"})",
+        R"({"data":[],"err":"late"})",
+        R"({"data":[],"err":""}trailing)",
+        R"({"data":[1,],"err":""})",
+        R"({"data":["unterminated],"err":""})",
+        R"({"data":[],"other":"1","err":""})",
+        R"({"data":{"a":"1"}})",
+        "not json",
+        "",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        std::string expectErr, expectData, expectThrow, gotThrow;
+        try {
+            APIData reference;
+            reference.parseResponse(text, static_cast<int>(std::strlen(text)));
+            expectErr = reference.getError();
+            expectData = reference.getJsonData();
+        } catch (const Exception& e) {
+            expectThrow = e.getMessage();
+        }
+        try {
+            auto got = ApiClient::parseResponseText(text);
+            EXPECT_EQ(got.err, expectErr);
+            EXPECT_EQ(got.data, expectData);
+        } catch (const Exception& e) {
+            gotThrow = e.getMessage();
+        }
+        EXPECT_EQ(gotThrow, expectThrow);
+    }
 }

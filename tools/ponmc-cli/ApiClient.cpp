@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,7 +26,138 @@ struct FileLock {
     }
 };
 
+// Strict JSON syntax scanner over [p, end): advances p past one value. It allocates nothing.
+// plain stays true only while the text is what cJSON's compact print of the parsed value
+// would give back byte for byte: no blanks between tokens, no numbers, no escapes.
+class Scanner {
+public:
+    Scanner(const char* p, const char* end) : p_(p), end_(end) {}
+
+    bool value(int depth = 0) {
+        if (depth > 512 || p_ >= end_) return false;
+        switch (*p_) {
+            case '"': return string();
+            case '{': return object(depth);
+            case '[': return array(depth);
+            case 't': return word("true");
+            case 'f': return word("false");
+            case 'n': return word("null");
+            default: return number();
+        }
+    }
+    void blanks() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) {
+            ++p_;
+            plain_ = false;
+        }
+    }
+    bool take(char c) {
+        if (p_ >= end_ || *p_ != c) return false;
+        ++p_;
+        return true;
+    }
+    bool takeText(const char* text) {
+        size_t n = std::strlen(text);
+        if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, text, n) != 0) return false;
+        p_ += n;
+        return true;
+    }
+    const char* at() const { return p_; }
+    bool plain() const { return plain_; }
+
+private:
+    bool string() {
+        ++p_;
+        while (p_ < end_) {
+            unsigned char c = static_cast<unsigned char>(*p_++);
+            if (c == '"') return true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                plain_ = false;
+                if (p_ >= end_) return false;
+                char e = *p_++;
+                if (e == 'u') {
+                    for (int i = 0; i < 4; ++i, ++p_)
+                        if (p_ >= end_ || !std::isxdigit(static_cast<unsigned char>(*p_))) return false;
+                } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
+                    return false;
+                }
+            }
+        }
+        return false;
+    }
+    bool object(int depth) {
+        ++p_;
+        blanks();
+        if (take('}')) return true;
+        for (;;) {
+            blanks();
+            if (p_ >= end_ || *p_ != '"' || !string()) return false;
+            blanks();
+            if (!take(':')) return false;
+            blanks();
+            if (!value(depth + 1)) return false;
+            blanks();
+            if (take('}')) return true;
+            if (!take(',')) return false;
+        }
+    }
+    bool array(int depth) {
+        ++p_;
+        blanks();
+        if (take(']')) return true;
+        for (;;) {
+            blanks();
+            if (!value(depth + 1)) return false;
+            blanks();
+            if (take(']')) return true;
+            if (!take(',')) return false;
+        }
+    }
+    bool word(const char* w) { return takeText(w); }
+    bool number() {
+        plain_ = false;
+        auto digits = [this] {
+            const char* s = p_;
+            while (p_ < end_ && *p_ >= '0' && *p_ <= '9') ++p_;
+            return p_ > s;
+        };
+        take('-');
+        if (take('0')) {
+        } else if (!digits()) {
+            return false;
+        }
+        if (take('.') && !digits()) return false;
+        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+            ++p_;
+            if (!take('+')) take('-');
+            if (!digits()) return false;
+        }
+        return true;
+    }
+
+    const char* p_;
+    const char* end_;
+    bool plain_ = true;
+};
+
 }  // namespace
+
+ApiClient::Response ApiClient::parseResponseText(const std::string& text) {
+    // Fast path: exactly {"data":<compact value>,"err":""} and nothing after it.
+    Scanner s(text.data(), text.data() + text.size());
+    if (s.takeText("{\"data\":")) {
+        const char* begin = s.at();
+        if (s.value() && s.plain()) {
+            const char* end = s.at();
+            if (s.takeText(",\"err\":\"\"}") && s.at() == text.data() + text.size())
+                return Response{"", std::string(begin, end)};
+        }
+    }
+    APIData response;
+    response.parseResponse(text.data(), static_cast<int>(text.size()));
+    return Response{response.getError(), response.getJsonData()};
+}
 
 ApiClient::ApiClient(std::string portFile, int ownPort) : portFile_(std::move(portFile)), ownPort_(ownPort) {}
 
@@ -77,7 +209,5 @@ ApiClient::Response ApiClient::request(const std::string& action, const std::str
         throw Exception(std::string("Response not received: ") + endpoint.getErrorMessage(), __func__, __LINE__);
     endpoint.close();
 
-    APIData response;
-    response.parseResponse(reply.data(), static_cast<int>(reply.size()));
-    return Response{response.getError(), response.getJsonData()};
+    return parseResponseText(reply);
 }

@@ -37,6 +37,12 @@ public:
     // Sends {"action","uri"[,"data"]} and returns the parsed response.
     Response request(const std::string& action, const std::string& uri, const std::string& data);
 
+    // Reads a response text exactly as APIData::parseResponse would (same results, same
+    // exceptions), but a successful response whose data is compact, strings only, is taken
+    // by position after a syntax check instead of a parse and print of the whole tree:
+    // a table of 1024 rows costs about a millisecond instead of fifteen.
+    static Response parseResponseText(const std::string& text);
+
     // "/tmp/web.ipc" or "/tmp/snmp.ipc" resolved with Paths::resolve, with the own port.
     static ApiClient forWeb();
     static ApiClient forSnmp();

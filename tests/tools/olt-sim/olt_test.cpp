@@ -340,3 +340,111 @@ TEST_F(OltPartsTest, LongLinkListComesInPartsUnderOneCtag) {
   EXPECT_EQ(toHex(hex("0076 0002 0016 000e 0000" + kOnu0 + kOnu1 + kOnu2)), toHex(parts[0]));
   EXPECT_EQ(toHex(hex("0076 0002 000a 000f 0001 024f4e010101")), toHex(parts[1]));
 }
+
+// The card's requests in the order its provisioning, polling and tasks send them, with the
+// payloads exactly as it builds them: every one must be accepted.
+TEST_F(OltTest, EveryRequestOfTheCardIsAcceptedInItsOrder) {
+  const std::string m = kOltMac;
+  const std::string sla = "00000000 ffff ff ffff 000f4240 00c8 02 0010";
+  const std::string destRules =
+      "00 01 0000 02 0000"
+      "01 0a 03 03 02 0000 09 04 0000 0000 0a 04 0000 0000 01 01 00 00 0000000000000000 07"
+      "01 0a 02 03 02 0000 09 04 0000 0000 01 01 00 00 0000000000000000 07 0001 00"
+      "01 08 03 03 02 0000 09 04 0000 0000 0a 04 0000 0000 01 01 00 00 0000000000000000 07";
+  auto domainRules = [](const std::string& domain, const std::string& a, const std::string& b) {
+    return domain + " 0001 00 00 01 " + a + " 01 " + b +
+           " 01 0a 03 03 02 0000 09 04 0000 0000 0b 04 0000 0000 01 01 00 00 0000000000000000 07 00";
+  };
+  struct Step {
+    const char* name;
+    uint16_t id;
+    std::string payload;
+  };
+  std::vector<Step> provisioning = {
+      {"OLT information", msg::GetOLTInformation, ""},
+      {"get NVS", msg::GetOLTNVSEnabled, ""},
+      {"set NVS", msg::SetOLTNVSEnabled, "00"},
+      {"CTC query", msg::GetOAMExtensionSetSupport, "08" + m + "01 00 02 00 03 00 04 00"},
+      {"disable OLT", msg::DisableOLT, ""},
+      {"CTC on", msg::SetOamExtensionSetSupport,
+       "08" + m + "01 05 00 000db6 01 02 05 00 111111 01 03 05 00 aaaaaa 00 04 05 00 00d0cb 00"},
+      {"DBA aggregate bandwidth", msg::SetDBAAggregateBandwidth, m + "0001 00000000 0000 00"},
+      {"aggregate bandwidth", msg::SetAggregateBandwidth, m + "0001 00000000 0000 00"},
+      {"encryption", msg::SetEncryptionModeDefault, m + "0001 00 0000"},
+      {"clear allowed links", msg::ClearAllAllowedLinks, m + "0001"},
+      {"DBA polling", msg::SetDBAPollingIntervalHighResolution, m + "0001 0005 0005 0005 0005 0005 0005 0005 0005"},
+      {"OAM rate", msg::SetDefaultOAMRate, "01 14 01"},
+      {"bridging", msg::SetOLTBridgingConfiguration, "00050000 00 18 01 01 00 01"},
+      {"loop timing", msg::SetEPONLoopTiming, m + "0001 0000 1a5e 0c35 0000"},
+      {"sync time", msg::SetEPONSyncTime, m + "0001 0010"},
+      {"path 8192", msg::SetPath, "2000 0001 0001 0020 0002 0001 0020"},
+      {"path 8194", msg::SetPath, "2002 0001 0001 0020 0003 0001 0020"},
+      {"path 8196", msg::SetPath, "2004 0000 0001 0020 0003 0001 0020"},
+      {"path 8198", msg::SetPath, "2006 0000 0001 0020 0002 0001 0020"},
+      {"path 8200", msg::SetPath, "2008 0000 0001 0020 0000 0001 0020"},
+      {"path 8202", msg::SetPath, "200a 0000 0001 0020 0002 0001 0020"},
+      {"path 8204", msg::SetPath, "200c 0001 0001 0020 0001 0001 0020"},
+      {"path 8206", msg::SetPath, "200e 0001 0001 0020 0003 0001 0020"},
+      {"domain 1025", msg::SetDomainVersion2, "0401 0000 10 10 10 01 0000 02 0002 0006 02 200a 200e 00"},
+      {"domain 1025 rules", msg::SetDomainRules, domainRules("0401", "0000", "0001")},
+      {"domain 1025 selectors", msg::SetDomainSelectors, "0401 0001 0000000000000000 30"},
+      {"multicast global", msg::SetOLTIPMulticastGlobalProvisioning, "1000 000F4240 0000"},
+      {"domain 1026", msg::SetDomainVersion2, kDomain1026},
+      {"domain 1026 rules", msg::SetDomainRules, domainRules("0402", "0001", "0001")},
+      {"multicast proxy", msg::SetOLTIPMulticastDomainProxyProvisioning,
+       "0402 00000003 00000003 00000000 000F4240 00002710 03e8 0000 0002 0258 0244 0037 0002 0320 0002 006e 000a "
+       "0000 03e8 0000 C0A86502 FE800000000000000000000000000001"},
+      {"multicast host copy", msg::SetOLTIPMulticastHostCopy, "0402 00 06 00 06 00 06 06 07 06 06 06 06 06 06 00"},
+      {"known links", msg::GetListOfAllKnownLogicalLinks, ""},
+      {"discovered links", msg::GetListOfDiscoveredLinks, ""},
+      {"clear a link", msg::ClearAllProvisioningForLogicalLink, kOnu0},
+      {"enable OLT", msg::EnableOLT, ""},
+  };
+  std::vector<Step> polling = {
+      {"domains", msg::GetAllDomains, ""},
+      {"queues", msg::GetOLTBridgingMode, kOnu0},
+      {"link SLA", msg::SetLinkSLA, kOnu0 + sla + "01 02 00000000 00000000"},
+      {"queue SLA", msg::SetQueueSLA, "0200 0000" + sla},
+      {"multicast SLA", msg::SetQueueSLA, "0202 0000" + sla},
+      {"Ethernet up", msg::CTCSetEthernetPort, kOnu0 + "80 01 01 00 0001 01 01 01 01"},
+      {"ONU-to-ONU path", msg::SetPath, "2014 0000 0001 0020 0002 0001 0020"},
+      {"ONU-to-ONU broadcast path", msg::SetPath, "2016 0000 0001 0020 0000 0001 0020"},
+      {"destination", msg::SetDestination, "0400 0401 01" + kOnu0 + "0000000000000000 30 02 2014 10 00 10 00 2016 10 00 10 00"},
+      {"learning control", msg::SetDestinationLearningControl, "0400 0010 0040 0004"},
+      {"destination rules", msg::DestinationRules, "0400" + destRules},
+      {"p2p SLA", msg::SetQueueSLA, "2014 0000" + sla},
+      {"ONU information", msg::GetONUInformation, kOnu0},
+      {"paths", msg::GetAllPath, ""},
+      {"ONU optics", msg::GetCTC21OpticalTransceiverDiagnosis, kOnu0},
+      {"OLT optics", msg::GetStatistics, "05" + m + "0000 000b ff 04"},
+      {"rules of PON port", msg::GetOltRule, "05" + m + "0000"},
+      {"rules of NNI port", msg::GetOltRule, "05" + m + "0002"},
+      {"VLAN rule", msg::OltRule, "05" + m + "0000 00 01 08 01 04 05 01 8100 0064 01 01 00 00 0000000000000000 07"},
+      {"NNI rule", msg::OltRule, "05" + m + "0002 00 01 08 01 05 01 01 01 01 00 00 0000000000000000 07"},
+      {"discard tagged", msg::OltRule, "05" + m + "0002 00 01 08 01 02 02 0000 01 06 34 00 0000000000000064 02"},
+      {"discard untagged", msg::OltRule, "05" + m + "0002 00 01 08 01 02 02 0000 01 06 00 00 0000000000000000 06"},
+      {"delete rule", msg::DeleteOltPortLinkRule, "05" + m + "0002 00 01 08 01 02 02 0000 01 06 00 00 0000000000000000 06"},
+      {"ONU VLAN", msg::OnuPortVlan, kOnu0 + "80 01 01 00 0001 01 8100 0064"},
+      {"ONU untagged", msg::OnuPortVlan, kOnu0 + "80 01 01 00 0001 00"},
+      {"disable link", msg::DisableLink, kOnu0 + "0000"},
+      {"enable link", msg::EnableLink, kOnu0 + "0000"},
+      {"enable link, short form", msg::EnableLink, kOnu0},
+      {"reset ONU", msg::ResetONU, kOnu0},
+      {"delete learning control", msg::DeleteDestinationLearningControl, "0400"},
+      {"delete destination", msg::DeleteDestination, "0400"},
+      {"delete path", msg::DeletePath, "2014"},
+      {"delete SLA", msg::DeleteQueueSLA, "0200 0000"},
+      {"restore defaults", msg::RestoreOLTDefaults, ""},
+  };
+  auto run = [this](const std::vector<Step>& steps) {
+    for (const auto& s : steps) {
+      SCOPED_TRACE(s.name);
+      auto replies = send(s.id, s.payload);
+      ASSERT_EQ(1u, replies.size());
+      EXPECT_EQ(0, getU16(&replies[0][6])) << olt_.lastRefusal();
+    }
+  };
+  run(provisioning);
+  at(now_ + 100);
+  run(polling);
+}

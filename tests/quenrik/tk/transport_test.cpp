@@ -208,7 +208,7 @@ TEST_F(Transport, MultiPartReplyIsCollectedUpToItsLastPart) {
     ResponseMessage response;
     slot.sendRequestMessage(&request, &response);
 
-    // Part 14, part 15, then only now the second request's reply.
+    // The reply with result 14, then the one with 15, and only then the second request's reply.
     ASSERT_EQ(response.getMessagesSize(), 3u);
     EXPECT_EQ(response.getMessageAt(0)->getResult(), 14);
     EXPECT_EQ(response.getMessageAt(1)->getResult(), 15);

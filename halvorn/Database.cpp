@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -381,6 +382,10 @@ void Database::buildAllTableCachedJson(bool force) {
             printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
         }
     }
+    // Serialising and parsing whole tables (here and for every read's response) leaves large
+    // freed blocks in the allocator's per-thread arenas; once a cycle they are handed back,
+    // so the daemon's footprint follows its tables rather than its busiest moment.
+    malloc_trim(0);
 }
 
 void Database::setAllValueOfTable(const std::string& uri, const std::string& key, const std::string& value) {

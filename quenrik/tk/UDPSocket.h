@@ -27,7 +27,9 @@ class UDPSocket {
 public:
     // Each request is sent at most this many times.
     static constexpr int kTries = 3;
-    // How long one try waits for the next part of its reply.
+    // How long one try waits for the next part of its reply: a full window on the monotonic
+    // clock, not up to a whole second of the wall clock plus 5, so the card's own clock
+    // setting (NTP, time zone, operator) can neither cut a wait short nor stretch it.
     static constexpr std::chrono::milliseconds kResponseTimeout{5000};
 
     UDPSocket();

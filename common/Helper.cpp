@@ -63,10 +63,11 @@ void Helper::uriParse(const std::string& uri, std::string& basePath, uint64_t& i
         basePath = uri;
         return;
     }
-    // The tail is a row index: blanks, then decimal digits up to the first other character.
-    // No sign is taken ("-1" would otherwise wrap to a huge index), nor a number past 64 bits.
+    // The tail is a row index: white space (the same set the C conversions skip), then
+    // decimal digits up to the first other character. No sign is taken ("-1" would
+    // otherwise wrap to a huge index), nor a number past 64 bits.
     size_t pos = slash + 1;
-    while (pos < uri.size() && (uri[pos] == ' ' || uri[pos] == '\t')) ++pos;
+    while (pos < uri.size() && isspace(static_cast<unsigned char>(uri[pos]))) ++pos;
     uint64_t number = 0;
     bool digits = false;
     for (; pos < uri.size() && isdigit(static_cast<unsigned char>(uri[pos])); ++pos) {

@@ -31,6 +31,7 @@ TEST(Helper, UriParse) {
         {"/onutable/", "/onutable/", 0},
         {"/onutable/7x", "/onutable", 7},
         {"/onutable/ 5", "/onutable", 5},
+        {"/onutable/\r\n\v\f\t6", "/onutable", 6},  // every white space character is skipped
         {"/onutable/-5", "/onutable/-5", 0},  // no sign: a negative index would wrap
         {"/onutable/18446744073709551615", "/onutable", UINT64_MAX},
         {"/onutable/18446744073709551616", "/onutable/18446744073709551616", 0},

@@ -54,6 +54,9 @@ TEST(SystemWorkers, TasksQueuedBeforeQuenrikStartsArriveInOrder) {
 }
 
 TEST(SystemWorkers, ChannelThatCannotBeSetUpEndsTheProcessWithFailure) {
+    Harness::Options o;
+    o.startDaemon = false;
+    Harness h(o);
     // Hold the web worker's own port so its bind fails.
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(fd, 0);
@@ -63,13 +66,10 @@ TEST(SystemWorkers, ChannelThatCannotBeSetUpEndsTheProcessWithFailure) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
 
-    Harness::Options o;
-    o.startDaemon = false;
-    Harness h(o);
     EXPECT_THROW(h.start(), std::runtime_error);
     ASSERT_TRUE(waitUntil([&] { return !h.running(); }));
+    ::close(fd);
     ASSERT_TRUE(WIFEXITED(h.exitStatus()));
     EXPECT_EQ(WEXITSTATUS(h.exitStatus()), 1);
     EXPECT_TRUE(h.logContains("Exception: threadWorker[")) << h.log();
-    ::close(fd);
 }

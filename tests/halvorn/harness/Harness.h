@@ -12,7 +12,10 @@
 // the test's main thread, except api()/get()/set() and TaskPeer's readers, which are
 // thread-safe. Failures to set up throw std::runtime_error.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +26,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -69,6 +73,32 @@ inline void writeWholeFile(const std::string& path, const std::string& content) 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// True when no socket holds 127.0.0.1:port (UDP).
+inline bool udpPortFree(int port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The system's fixed channel ports and our clients' ports. CTest's resource lock keeps our
+// own test programs apart; this wait also covers a daemon or test of another build tree
+// on the same machine that still holds them.
+inline bool waitForFixedPortsFree(std::chrono::milliseconds deadline = 120s) {
+    return waitUntil(
+        [] {
+            for (int port : {2000, 2001, 2010, 2011, 2020, 2022, 2030, 2031})
+                if (!udpPortFree(port)) return false;
+            return true;
+        },
+        deadline, 200ms);
 }
 
 // A task as Quenrik receives it.
@@ -165,6 +195,7 @@ public:
         char tmpl[] = "/tmp/halvorn-test-XXXXXX";
         if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         root_ = tmpl;
+        if (!waitForFixedPortsFree()) throw std::runtime_error("the fixed channel ports stay in use");
         for (const char* d : {"/tmp", "/mnt/db/json", "/mnt/bin", "/sbin", "/bin", "/standins", "/etc/network"})
             std::filesystem::create_directories(root_ + d);
         const std::string standins = HALVORN_STANDINS_DIR;
@@ -192,6 +223,15 @@ public:
     ~Harness() {
         kill();
         peer_.reset();
+        // Sanitizer reports of the daemon land in its log, which goes with the root: show them.
+        const std::string log = log_();
+        if (log.find("Sanitizer") != std::string::npos || log.find("runtime error:") != std::string::npos) {
+            std::fprintf(stderr, "Halvorn reported a sanitizer finding; its output:\n%s\n", log.c_str());
+            sanitizerFindings().fetch_add(1);
+#if defined(GTEST_INCLUDE_GTEST_GTEST_H_) || defined(GOOGLETEST_INCLUDE_GTEST_GTEST_H_)
+            ADD_FAILURE() << "Halvorn reported a sanitizer finding (see above)";
+#endif
+        }
         if (!std::getenv("HALVORN_KEEP_ROOT")) {
             std::error_code ec;
             std::filesystem::remove_all(root_, ec);
@@ -282,6 +322,11 @@ public:
         return false;
     }
     int exitStatus() const { return exitStatus_; }
+    // Number of harnesses whose daemon printed a sanitizer report, in this process.
+    static std::atomic<int>& sanitizerFindings() {
+        static std::atomic<int> n{0};
+        return n;
+    }
 
     // Everything the daemon printed so far (standard output and error).
     std::string log() const { return log_(); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "Database.h"
 #include "JsonHelper.h"
 #include "Manager.h"
+#include "TableRows.h"
 
 namespace {
 
@@ -343,6 +345,26 @@ TEST_F(ManagerNotifyTest, OltConfigRequest) {
         notify("/olt/get/config", std::string(R"({"slot_id":")") + slot + "\"}");
         EXPECT_TRUE(takeTasks().empty());
     }
+}
+
+TEST_F(ManagerNotifyTest, OnuThatCannotBeAddedIsSkipped) {
+    // A row under the largest id leaves no id for a new one.
+    {
+        RwLockTable* t = table("/onutable");
+        Database::TableLock lock(t, true);
+        auto* last = new OnuTableRow();
+        last->setId(UINT64_MAX);
+        last->setValue("qvCfgONUPhysicalID", "ff:ff:ff:ff:ff:ff", true);
+        t->addNew(last, false);
+    }
+    notify("/onu/new", onuReport("00:00:00:00:03:01", "3", "1"));
+    EXPECT_EQ(rows("/onutable"), 1u);
+    EXPECT_EQ(rows("/moduleonutable"), 0u);
+    EXPECT_TRUE(takeTasks().empty());
+    // The ONU that is there is still served.
+    notify("/onu/new", onuReport("ff:ff:ff:ff:ff:ff", "3", "1"));
+    EXPECT_EQ(rowWhere("/onutable", "qvCfgONUPhysicalID", "ff:ff:ff:ff:ff:ff")["qvCfgONUIndex"], "1");
+    EXPECT_EQ(rows("/moduleonutable"), 1u);
 }
 
 TEST_F(ManagerNotifyTest, BadNotificationsChangeNothing) {

@@ -66,7 +66,11 @@ TEST(SystemWorkers, ChannelThatCannotBeSetUpEndsTheProcessWithFailure) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
 
-    EXPECT_THROW(h.start(), std::runtime_error);
+    // The port file is written before the bind, so start() may or may not see the end.
+    try {
+        h.start();
+    } catch (const std::runtime_error&) {
+    }
     ASSERT_TRUE(waitUntil([&] { return !h.running(); }));
     ::close(fd);
     ASSERT_TRUE(WIFEXITED(h.exitStatus()));

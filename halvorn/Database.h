@@ -5,8 +5,8 @@
 // references to them and look entries up from any thread. Rows are guarded by their table's
 // lock (table before row, one table at a time); the records by their own lock.
 // Throws Exception: "Table uri not exists: <uri>", "Impossible to add new object in table:
-// <uri>", "Impossible to save a empty data", "Max tries to save database json file", and the
-// table/row errors. save(), the loaders and init() print failures and carry on.
+// <uri>", "Impossible to save a empty data", "Max tries to save database json file",
+// "Impossible to rename <tmp>: <why>", and the table/row errors. save(), the loaders and init() print failures and carry on.
 
 #include <chrono>
 #include <cstdint>
@@ -72,8 +72,9 @@ public:
     // Writes every persisted table and record whose file-modified flag is set; a failed
     // write leaves the flag set so the next cycle tries again.
     void save();
-    // Replaces the file as a whole: temporary file in the same folder, flushed to disk and
-    // read back, then renamed over the path. The path is already resolved.
+    // Replaces the file as a whole: temporary file in the same folder ("<path>~"), flushed to
+    // disk and read back, then renamed over the path, so the file is always either the old or
+    // the new complete text, even if the process dies half-way. The path is already resolved.
     void saveJsonToFile(const std::string& path, const std::string& text);
     // Rebuilds the ready JSON of every table whose has-modified flag is set (all when force).
     void buildAllTableCachedJson(bool force);

@@ -47,7 +47,9 @@ void RequestWorker::threadWorker() {
         throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
     // The client waits for its response right after its request, so it answers the reply's
     // ping at once. With the channel's default limits (300 pings of 5 s) a client that died
-    // mid-exchange would keep this channel deaf for 25 minutes; ten seconds is plenty.
+    // mid-exchange would keep this channel deaf for 25 minutes; three pings are plenty. The
+    // per-ping wait stays at the default: a second ping sent while a slow client's pong is
+    // on its way would be read by that client as the message itself.
     endpoint.setPingLimits(kReplyPingAttempts, kReplyPingTimeoutMs);
 
     Manager* manager = Manager::getInstance();

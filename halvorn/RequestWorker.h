@@ -7,11 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "ipc/Ostrel"
+
 class RequestWorker {
 public:
     // Limits of the ping phase of a response (see threadWorker).
-    static constexpr int kReplyPingAttempts = 10;
-    static constexpr int kReplyPingTimeoutMs = 1000;
+    static constexpr int kReplyPingAttempts = 3;
+    static constexpr int kReplyPingTimeoutMs = Ostrel::kDefaultPingTimeoutMs;
 
     RequestWorker(int ownPort, const char* portFile);
     virtual ~RequestWorker() = default;

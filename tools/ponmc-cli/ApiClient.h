@@ -51,7 +51,9 @@ private:
     std::string portFile_;
     int ownPort_;
     int portFileWaitSeconds_ = 5;
-    int pingAttempts_ = 5;
-    int pingTimeoutMs_ = 1000;
+    // Few pings, but each as patient as the system's own: a ping repeated while the
+    // server's pong is under way would be taken by the server as the request itself.
+    int pingAttempts_ = 2;
+    int pingTimeoutMs_ = 5000;
     int responseTimeoutMs_ = 60000;
 };

@@ -371,7 +371,7 @@ public:
         ::flock(fd, LOCK_EX);
         Ostrel endpoint(ApiClient::kWebClientPort);
         endpoint.setPortFileWaitLimit(1);
-        endpoint.setPingLimits(5, 1000);
+        endpoint.setPingLimits(2, 5000);
         std::string reply;
         bool ok = endpoint.createSocket() && endpoint.connect(path("/tmp/web.ipc").c_str()) &&
                   endpoint.send(text) >= 0 && endpoint.recv(reply) >= 0;
@@ -390,7 +390,7 @@ public:
         if (!notifier_) {
             notifier_ = std::make_unique<Ostrel>(2001);
             notifier_->setPortFileWaitLimit(5);
-            notifier_->setPingLimits(10, 1000);
+            notifier_->setPingLimits(3, 5000);
             if (!notifier_->createSocket() || !notifier_->connect(path("/tmp/quenhal.ipc").c_str())) {
                 std::string why = notifier_->getErrorMessage();
                 notifier_.reset();

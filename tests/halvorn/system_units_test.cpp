@@ -94,9 +94,10 @@ TEST(SystemUnits, ParseUptime) {
 }
 
 TEST(SystemUnits, ValueChecks) {
-    for (const char* ok : {"0.0.0.0", "255.255.255.255", "192.168.000.1", "1.2.3.4"})
+    for (const char* ok : {"0.0.0.0", "255.255.255.255", "192.168.000.1", "1.2.3.4", "099.00.1.249", "250.251.252.253"})
         EXPECT_TRUE(SystemInfo::isValidIPv4(ok)) << ok;
-    for (const char* bad : {"", "256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.0004", " 1.2.3.4", "1.2.3.4\n", "a.b.c.d"})
+    for (const char* bad : {"", "256.1.1.1", "300.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.0004", " 1.2.3.4", "1.2.3.4\n",
+                            "a.b.c.d", "1..2.3", "1.2.3.4.", ".1.2.3", "1.2.3.260", "-1.2.3.4", "1.2.3.+4"})
         EXPECT_FALSE(SystemInfo::isValidIPv4(bad)) << bad;
     for (const char* ok : {"eth0", "br0.10", "eth0:1", "wlan_x-1", "abcdefghijklmno"})
         EXPECT_TRUE(SystemInfo::isValidIfaceName(ok)) << ok;

@@ -188,10 +188,13 @@ public:
         bool startDaemon = true;    // start Halvorn in the constructor
         // Run before the daemon's first start: put table files, settings files, an archive...
         std::function<void(Harness&)> prepare;
+        // When the daemon ends at once because a fixed port was taken meanwhile (another
+        // test program of another build on this machine), wait for the ports and try again.
+        bool retryOnBusyPorts = true;
     };
 
     Harness() : Harness(Options()) {}
-    explicit Harness(const Options& options) {
+    explicit Harness(const Options& options) : retryOnBusyPorts_(options.retryOnBusyPorts) {
         char tmpl[] = "/tmp/halvorn-test-XXXXXX";
         if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         root_ = tmpl;
@@ -260,6 +263,22 @@ public:
     // <root>/halvorn.log) and waits until its web, SNMP and notification channels have
     // published their ports. Old port files are removed first so a restart is seen.
     void start() {
+        for (int attempt = 1;; ++attempt) {
+            const size_t logBefore = log_().size();
+            try {
+                startOnce();
+                return;
+            } catch (const std::runtime_error&) {
+                const bool busy = log_().find("Address already in use", logBefore) != std::string::npos;
+                if (!retryOnBusyPorts_ || !busy || attempt == 3) throw;
+                kill();
+                waitForFixedPortsFree();
+            }
+        }
+    }
+
+private:
+    void startOnce() {
         if (pid_ > 0) throw std::runtime_error("Halvorn already running");
         for (const char* f : {"/tmp/web.ipc", "/tmp/snmp.ipc", "/tmp/quenhal.ipc"}) remove(f);
         std::vector<std::string> env;
@@ -296,6 +315,8 @@ public:
             20s);
         if (!up || !running()) throw std::runtime_error("Halvorn did not start; log:\n" + log_());
     }
+
+public:
 
     // SIGKILL and reap; the daemon has no orderly shutdown. No-op when not running.
     void kill() {
@@ -410,6 +431,7 @@ private:
     std::string log_() const { return readWholeFile(root_ + "/halvorn.log"); }
 
     std::string root_;
+    bool retryOnBusyPorts_ = true;
     pid_t pid_ = -1;
     int exitStatus_ = -1;
     std::unique_ptr<TaskPeer> peer_;

@@ -27,6 +27,12 @@ TEST(SystemWorkers, BothChannelsServeAndSurviveBadRequests) {
         EXPECT_EQ(r.err, "");
         EXPECT_NE(r.data.find("\"qvSlotIndex\":\"3\""), std::string::npos) << r.data;
     }
+    // The interface list comes from the system: no loopback, plus the fixed flag.
+    auto ifaces = h.get("/network-interfaces");
+    EXPECT_EQ(ifaces.err, "");
+    EXPECT_NE(ifaces.data.find("\"change-olt-network\":\"1\""), std::string::npos) << ifaces.data;
+    EXPECT_NE(ifaces.data.find("\"id\":\"0\""), std::string::npos) << ifaces.data;
+    EXPECT_EQ(ifaces.data.find("\"lo\""), std::string::npos) << ifaces.data;
     EXPECT_TRUE(h.running());
 }
 

@@ -68,6 +68,14 @@ void APIData::createResponse(const std::string& error, const std::string& jsonDa
     jsonData_ = jsonData;
 }
 
+void APIData::createResponseCompact(const std::string& compactJson) {
+    clearAll();
+    jsonProtocol_.reserve(compactJson.size() + 20);
+    jsonProtocol_ = compactJson.empty() ? "{" : "{\"data\":" + compactJson + ",";
+    jsonProtocol_ += "\"err\":\"\"}";
+    jsonData_ = compactJson;
+}
+
 void APIData::parseResponse(const char* text, int length) {
     clearAll();
     JsonPtr root(parseBounded(text, length));

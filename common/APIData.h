@@ -20,6 +20,11 @@ public:
     void parseRequest(const char* text, int length);
     // Builds the response text; "data" only when the error is "" and data is not "".
     void createResponse(const std::string& error, const std::string& jsonData);
+    // Success response for a payload that is already cJSON's compact print (a table's ready
+    // text, a record's getJsonData(true, ...)): the same bytes as createResponse("", text),
+    // built by concatenation, because re-parsing a 1024-row table on every read costs
+    // milliseconds. Never pass text that did not come out of the compact printer.
+    void createResponseCompact(const std::string& compactJson);
     // Throws "JSON not parsed: <text>" or "Key 'err' not found".
     void parseResponse(const char* text, int length);
 

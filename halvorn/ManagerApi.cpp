@@ -27,7 +27,7 @@ void Manager::handlerApiRequestGet(APIData* request) {
 
     auto object = mapUriObject_.find(name);
     if (object != mapUriObject_.end()) {
-        request->createResponse("", object->second->getJsonData(true, nullptr, 0));
+        request->createResponseCompact(object->second->getJsonData(true, nullptr, 0));
         return;
     }
     RwLockTable* table = getTable(name);
@@ -49,7 +49,7 @@ void Manager::handlerApiRequestGet(APIData* request) {
         } catch (...) {
             throw Exception("Unknown exception on Request Get", __func__, __LINE__);
         }
-        request->createResponse("", text);
+        request->createResponseCompact(text);
         return;
     }
     if (name == "/network-interfaces" && systemManager_ != nullptr) {

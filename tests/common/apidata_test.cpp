@@ -183,6 +183,26 @@ TEST(APIData, CreatedTextParsesBackToTheSameFields) {
     EXPECT_EQ(received.getJsonProtocol(), wire);
 }
 
+// The concatenated success response must be the very bytes the parse-and-print path gives,
+// for every payload the compact printer can produce.
+TEST(APIData, CompactResponseEqualsTheParsedOne) {
+    Container row;
+    row.setNewValue("qvCfgONUName", "flat \"12\"\t\u00e9");
+    const std::vector<std::string> payloads = {
+        "", "[]", "{}", row.getJsonData(true, nullptr, 0),
+        "[" + row.getJsonData(true, nullptr, 0) + "," + row.getJsonData(true, nullptr, 0) + "]",
+    };
+    for (const auto& payload : payloads) {
+        SCOPED_TRACE(payload);
+        APIData slow, fast;
+        slow.createResponse("", payload);
+        fast.createResponseCompact(payload);
+        EXPECT_EQ(fast.getJsonProtocol(), slow.getJsonProtocol());
+        EXPECT_EQ(fast.getJsonData(), slow.getJsonData());
+        EXPECT_EQ(fast.getError(), "");
+    }
+}
+
 TEST(APIData, CloneDumpAndClear) {
     APIData api;
     api.createResponse("bad", "{}");

@@ -246,12 +246,15 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
                 auto it = values_.find(key);
                 if (it == values_.end() || (key == "id" && !allowId) || !isSetcJsonData(key)) continue;
                 const std::string v = m->valuestring;
+                // What the record already holds is not checked again: an empty gateway or
+                // interface (none configured) is saved in the settings file, and refusing it
+                // when the file is loaded back would delete every other saved setting.
+                if (v == it->second) continue;
                 std::string why = checkValue(key, v);
                 if (!why.empty()) {
                     addError(why);
                     continue;
                 }
-                if (v == it->second) continue;
                 if (key == "timezone") {
                     // Convert before storing: a zone that is not a whole number of hours would
                     // otherwise be saved and make the whole settings file unloadable.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -157,6 +158,30 @@ TEST_F(SystemInfoRecord, DateTimeIsShownInTheConfiguredZoneAndFileFlagFollowsSav
         at = next;
     }
     EXPECT_EQ(file.find("reboot"), std::string::npos);
+}
+
+TEST_F(SystemInfoRecord, ItsOwnSettingsFileLoadsBackWithAnEmptyGateway) {
+    // A management file without a gateway line: no default route is configured.
+    {
+        std::FILE* f = std::fopen((root_ + "/mnt/.ipAddress").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("10.0.0.5\n255.0.0.0\n\neth0\n", f);
+        std::fclose(f);
+    }
+    std::string file;
+    {
+        SystemInfo before;
+        ASSERT_EQ(before.getValue("mgntIpGateway"), "");
+        ASSERT_TRUE(before.setJsonData(R"({"timezone":"5","webPort":"8080"})", false));
+        file = before.getJsonFile();
+    }
+    SystemInfo after;
+    EXPECT_TRUE(after.setJsonData(file, false)) << after.getSetError();
+    EXPECT_EQ(after.getValue("timezone"), "5");
+    EXPECT_EQ(after.getValue("webPort"), "8080");
+    // A new value is still checked.
+    EXPECT_FALSE(after.setJsonData(R"({"mgntIpGateway":"10.0.0.300"})", false));
+    EXPECT_EQ(after.getSetError(), "Invalid IPv4(10.0.0.300) for 'mgntIpGateway'");
 }
 
 TEST(SystemUnits, ShellSeam) {

@@ -111,24 +111,45 @@ void Database::createEmptyMapData() {
     }
 }
 
+namespace {
+
+// Hands the text of a URI's file to load when the file holds anything. A file that load
+// refuses (it throws) is printed under function and deleted: it would be refused at every
+// start. What load applied before it threw stays.
+template <typename Load>
+void loadFile(const std::string& path, const char* function, Load load) {
+    // A temporary file left by a save that was cut short never replaced the file.
+    std::remove((path + "~").c_str());
+    const std::string text = Helper::getAllContentFile(path);
+    if (text.empty()) return;
+    try {
+        load(text);
+    } catch (const Exception& e) {
+        printf("%s[%d]: Exception: %s\n", function, __LINE__, e.what());
+        std::remove(path.c_str());
+    } catch (...) {
+        printf("%s[%d]: Unexpected exception\n", function, __LINE__);
+        std::remove(path.c_str());
+    }
+}
+
+}  // namespace
+
 void Database::loadMapUriTable() {
+    const char* const function = __func__;  // also inside the loader below
     for (const char* uri : kPersistedTables) {
-        const std::string path = getFilePath(uri);
-        // A temporary file left by a save that was cut short never replaced the table file.
-        std::remove((path + "~").c_str());
-        const std::string text = Helper::getAllContentFile(path);
-        if (text.empty()) continue;
         auto it = tables_.find(uri);
         if (it == tables_.end()) continue;
         RwLockTable* table = it->second;
-        try {
+        const std::string path = getFilePath(uri);
+        loadFile(path, function, [&](const std::string& text) {
             JsonPtr array(JsonHelper::parseJArray(text));
-            if (!cJSON_IsArray(array.get())) throw Exception("Invalid Json Array format in file " + path, __func__, __LINE__);
+            if (!cJSON_IsArray(array.get())) throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
             // Every element must be a row object: an array of anything else is not ours, and
             // loading it would invent default rows.
             const cJSON* element = nullptr;
             cJSON_ArrayForEach(element, array.get()) {
-                if (!cJSON_IsObject(element)) throw Exception("Invalid Json Array format in file " + path, __func__, __LINE__);
+                if (!cJSON_IsObject(element)) throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
             }
             cJSON_ArrayForEach(element, array.get()) {
                 Container* row = getNewObjectFromUri(uri, JsonHelper::toString(element, true));
@@ -141,39 +162,25 @@ void Database::loadMapUriTable() {
                     throw;
                 }
             }
-        } catch (const Exception& e) {
-            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-            std::remove(path.c_str());
-        } catch (...) {
-            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
-            std::remove(path.c_str());
-        }
+        });
     }
 }
 
 void Database::loadMapUriObject() {
+    const char* const function = __func__;  // also inside the loader below
     for (const char* uri : kPersistedObjects) {
-        const std::string path = getFilePath(uri);
-        std::remove((path + "~").c_str());
-        const std::string text = Helper::getAllContentFile(path);
-        if (text.empty()) continue;
         auto it = objects_.find(uri);
         if (it == objects_.end()) continue;
         Container* object = it->second;
-        try {
+        const std::string path = getFilePath(uri);
+        loadFile(path, function, [&](const std::string& text) {
             // The settings record accepts any non-object as "nothing rejected"; a file that
             // is not an object is still garbage.
             JsonPtr json(JsonHelper::parseJObject(text));
             if (!cJSON_IsObject(json.get()) || !object->setcJsonData(json.get(), false))
-                throw Exception("Invalid object type in file " + path, __func__, __LINE__);
+                throw Exception("Invalid object type in file " + path, function, __LINE__);
             object->clearHasJsonFileModified();
-        } catch (const Exception& e) {
-            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-            std::remove(path.c_str());
-        } catch (...) {
-            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
-            std::remove(path.c_str());
-        }
+        });
     }
 }
 

@@ -50,6 +50,21 @@ bool Manager::sendQuenrikTask(const std::string& uri, Container* data) {
     return queueTask(&task);
 }
 
+void Manager::sendOnuVlanTask(const std::string& slot, const std::string& vlan, const std::string& mac) {
+    Container task;
+    task.setNewValue("slot_id", slot);
+    task.setNewValue("vlan_id", vlan);
+    task.setNewValue("mac_address", mac);
+    sendQuenrikTask("/slot/onu/set/vlanid", &task);
+}
+
+void Manager::sendOnuTrafficTask(const std::string& slot, const std::string& mac, const std::string& enabled) {
+    Container task;
+    task.setNewValue("slot_id", slot);
+    task.setNewValue("mac_address", mac);
+    sendQuenrikTask(enabled == "1" ? "/slot/onu/enable" : "/slot/onu/disable", &task);
+}
+
 void Manager::sendOltVlan(int pon, OltTableRow* row) {
     const std::string port = pon == 0 ? "0" : "1";
     Container task;

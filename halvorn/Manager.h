@@ -81,6 +81,10 @@ private:
     // Rebuilds the table's ready JSON now if a change left it stale (takes the write lock).
     void refreshCachedJson(RwLockTable* table);
     bool queueTask(APIData* task);
+    // "/slot/onu/set/vlanid" with "slot_id", "vlan_id", "mac_address".
+    void sendOnuVlanTask(const std::string& slot, const std::string& vlan, const std::string& mac);
+    // "/slot/onu/enable" when enabled is exactly "1", else "/slot/onu/disable".
+    void sendOnuTrafficTask(const std::string& slot, const std::string& mac, const std::string& enabled);
 
     Database* database_;
     SystemManager* systemManager_;

@@ -123,21 +123,13 @@ void Manager::handlerApiRequestSet(APIData* request) {
                     if (onu->setJsonData(data, false)) {
                         const std::string slot = onu->getValue("qvCfgONUSlotIndex");
                         const std::string mac = onu->getValue("qvCfgONUPhysicalID");
-                        if (onu->getValue("qvCfgONUVlanId") != vlan && !slot.empty()) {
-                            Container task;
-                            task.setNewValue("slot_id", slot);
-                            task.setNewValue("vlan_id", onu->getValue("qvCfgONUVlanId"));
-                            task.setNewValue("mac_address", mac);
-                            sendQuenrikTask("/slot/onu/set/vlanid", &task);
+                        const std::string nowVlan = onu->getValue("qvCfgONUVlanId");
+                        if (nowVlan != vlan && !slot.empty()) {
+                            sendOnuVlanTask(slot, nowVlan, mac);
                             onu->setHasVlanSet(true);
                         }
                         const std::string nowEnabled = onu->getValue("qvCfgONUEnabled");
-                        if (nowEnabled != enabled) {
-                            Container task;
-                            task.setNewValue("slot_id", slot);
-                            task.setNewValue("mac_address", mac);
-                            sendQuenrikTask(nowEnabled == "1" ? "/slot/onu/enable" : "/slot/onu/disable", &task);
-                        }
+                        if (nowEnabled != enabled) sendOnuTrafficTask(slot, mac, nowEnabled);
                     }
                 } else {
                     row->setJsonData(data, false);

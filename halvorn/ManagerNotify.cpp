@@ -37,6 +37,38 @@ void markTable(RwLockTable* table, Container* row) {
     if (row->getHasModified()) table->setHasModified(true);
 }
 
+// The row's modified flag cleared, change applied, the table marked when the row really
+// changed. The caller holds the table's write lock.
+template <typename Change>
+void changeRowLockHeld(RwLockTable* table, Container* row, Change change) {
+    row->clearHasModified();
+    change(row);
+    markTable(table, row);
+}
+
+// The row of that id, when the table has it, changed as above under the table's write lock.
+template <typename Change>
+void changeRow(RwLockTable* table, uint64_t id, Change change) {
+    Database::TableLock lock(table, true);
+    Container* row = table->getFromId(id);
+    if (row != nullptr) changeRowLockHeld(table, row, change);
+}
+
+// Under the table's write lock, every row (or, when slot is not empty, every row whose
+// slotKey holds exactly that slot) changed as above.
+template <typename Change>
+void changeRows(RwLockTable* table, const char* slotKey, const std::string& slot, Change change) {
+    Database::TableLock lock(table, true);
+    for (Container* row : table->getAll()) {
+        if (!slot.empty() && row->getValue(slotKey) != slot) continue;
+        changeRowLockHeld(table, row, change);
+    }
+}
+
+void setKeys(Container* row, const char* const* keys, size_t count, const std::string& value) {
+    for (size_t i = 0; i < count; ++i) row->setValue(keys[i], value, true);
+}
+
 }  // namespace
 
 void Manager::handlerNotification(APIData* notification) {
@@ -62,17 +94,12 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
     const bool online = card.getOnlineStatus();
 
     try {
-        RwLockTable* table = getTable("/olttable");
-        const uint64_t slot = toSlotNumber(slotText);
-        Database::TableLock lock(table, true);
-        OltTableRow* row = static_cast<OltTableRow*>(table->getFromId(slot));
-        if (row != nullptr) {
-            row->clearHasModified();
+        changeRow(getTable("/olttable"), toSlotNumber(slotText), [&](Container* changed) {
+            OltTableRow* row = static_cast<OltTableRow*>(changed);
             row->setValue("qvCfgOLTApp1Version", card.getAppVersion(), true);
             row->setValue("qvCfgOLTMac", card.getMacAddress(), true);
             // The card reports NVS as a boolean; the table column uses 2 for enabled.
             row->setValue("qVCfgOLTNvsEnabled", card.getNVSEnabled() ? "2" : "1", true);
-            markTable(table, row);
             if (online) {
                 for (int port = 0; port <= 1; ++port) {
                     if (row->getHasVlanSet(port)) continue;
@@ -86,21 +113,14 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
                 row->setHasVlanSet(0, false);
                 row->setHasVlanSet(1, false);
             }
-        }
+        });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
 
     try {
-        RwLockTable* table = getTable("/slottable");
-        const uint64_t slot = toSlotNumber(slotText);
-        Database::TableLock lock(table, true);
-        Container* row = table->getFromId(slot);
-        if (row != nullptr) {
-            row->clearHasModified();
-            row->setValue("qvSlotStatus", online ? "1" : "2", true);
-            markTable(table, row);
-        }
+        changeRow(getTable("/slottable"), toSlotNumber(slotText),
+                  [&](Container* row) { row->setValue("qvSlotStatus", online ? "1" : "2", true); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
@@ -125,7 +145,7 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
                     row->setJsonData(module->getJsonData(true, keys, 4), false);
                 }
             } else {
-                for (const char* key : kOltOpticKeys) row->setValue(key, "-", true);
+                setKeys(row, kOltOpticKeys, 4, "-");
             }
             markTable(table, row);
         }
@@ -136,24 +156,12 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
 
 void Manager::handlerNotifyOLTSetAllOffline() {
     try {
-        RwLockTable* table = getTable("/slottable");
-        Database::TableLock lock(table, true);
-        for (Container* row : table->getAll()) {
-            row->clearHasModified();
-            row->setValue("qvSlotStatus", "2", true);
-            markTable(table, row);
-        }
+        changeRows(getTable("/slottable"), "", "", [](Container* row) { row->setValue("qvSlotStatus", "2", true); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        RwLockTable* table = getTable("/moduleolttable");
-        Database::TableLock lock(table, true);
-        for (Container* row : table->getAll()) {
-            row->clearHasModified();
-            for (const char* key : kOltOpticKeys) row->setValue(key, "-", true);
-            markTable(table, row);
-        }
+        changeRows(getTable("/moduleolttable"), "", "", [](Container* row) { setKeys(row, kOltOpticKeys, 4, "-"); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
@@ -244,18 +252,11 @@ void Manager::handlerNotifyOnuNew(const std::string& data) {
             } else if (slotNumber > 0) {
                 const std::string rowMac = row->getValue("qvCfgONUPhysicalID");
                 if (!row->getHasVlanSet()) {
-                    Container task;
-                    task.setNewValue("slot_id", linkSlot);
-                    task.setNewValue("vlan_id", row->getValue("qvCfgONUVlanId"));
-                    task.setNewValue("mac_address", rowMac);
-                    sendQuenrikTask("/slot/onu/set/vlanid", &task);
+                    sendOnuVlanTask(linkSlot, row->getValue("qvCfgONUVlanId"), rowMac);
                     row->setHasVlanSet(true);
                 }
                 // The traffic state is repeated on every report: the card may have lost it.
-                Container task;
-                task.setNewValue("slot_id", linkSlot);
-                task.setNewValue("mac_address", rowMac);
-                sendQuenrikTask(row->getValue("qvCfgONUEnabled") == "1" ? "/slot/onu/enable" : "/slot/onu/disable", &task);
+                sendOnuTrafficTask(linkSlot, rowMac, row->getValue("qvCfgONUEnabled"));
             }
         }
     } catch (...) {
@@ -281,7 +282,7 @@ void Manager::handlerNotifyOnuNew(const std::string& data) {
                 row->setValue("qvOpticModuleOnuTxPower", link.getTxPowerOutput(), true);
                 row->setValue("qvOpticModuleOnuRxPower", link.getTxPowerInput(), true);
             } else {
-                for (const char* key : kOnuOpticKeys) row->setValue(key, "-", true);
+                setKeys(row, kOnuOpticKeys, 5, "-");
             }
             markTable(table, row);
         }
@@ -318,40 +319,25 @@ void Manager::updateOnuIndexes(OnuLink* link, OnuTableRow* row, RwLockTable* onu
 void Manager::handlerNotifyONUSetAllOffline(const std::string& data) {
     const std::string slot = getSlotId(data);
     try {
-        RwLockTable* table = getTable("/onutable");
-        Database::TableLock lock(table, true);
-        for (Container* row : table->getAll()) {
-            if (!slot.empty() && row->getValue("qvCfgONUSlotIndex") != slot) continue;
-            OnuTableRow* onu = static_cast<OnuTableRow*>(row);
-            onu->clearHasModified();
-            onu->setHasVlanSet(false);
-            onu->setValue("qvCfgONULinkStatus", "2", true);
-            markTable(table, onu);
-        }
+        changeRows(getTable("/onutable"), "qvCfgONUSlotIndex", slot, [](Container* row) {
+            static_cast<OnuTableRow*>(row)->setHasVlanSet(false);
+            row->setValue("qvCfgONULinkStatus", "2", true);
+        });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        RwLockTable* table = getTable("/moduleonutable");
-        Database::TableLock lock(table, true);
-        for (Container* row : table->getAll()) {
-            if (!slot.empty() && row->getValue("qvOpticModuleOnuSlotIndex") != slot) continue;
-            row->clearHasModified();
-            for (const char* key : kOnuOpticKeys) row->setValue(key, "-", true);
-            markTable(table, row);
-        }
+        changeRows(getTable("/moduleonutable"), "qvOpticModuleOnuSlotIndex", slot,
+                   [](Container* row) { setKeys(row, kOnuOpticKeys, 5, "-"); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        RwLockTable* table = getTable("/olttable");
-        Database::TableLock lock(table, true);
-        for (Container* row : table->getAll()) {
-            if (!slot.empty() && row->getValue("qvCfgOLTSlotIndex") != slot) continue;
-            OltTableRow* olt = static_cast<OltTableRow*>(row);
-            olt->setHasVlanSet(0, false);
-            olt->setHasVlanSet(1, false);
-        }
+        // Only the flags change here, so the table itself is never marked.
+        changeRows(getTable("/olttable"), "qvCfgOLTSlotIndex", slot, [](Container* row) {
+            static_cast<OltTableRow*>(row)->setHasVlanSet(0, false);
+            static_cast<OltTableRow*>(row)->setHasVlanSet(1, false);
+        });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }

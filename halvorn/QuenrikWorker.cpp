@@ -1,11 +1,9 @@
 #include "QuenrikWorker.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 
 #include "APIData.h"
+#include "ChannelThread.h"
 #include "Exception.h"
 #include "Manager.h"
 #include "Paths.h"
@@ -14,26 +12,14 @@
 namespace {
 
 // A channel to Quenrik that cannot be set up (Quenrik never published its port within the
-// client's wait, or our own port is taken) ends the daemon with a failure status, so that
-// it is started again rather than queueing tasks that can never leave.
-void runThread(void (QuenrikWorker::*body)(), const char* name) {
-    try {
-        (QuenrikWorker::getInstance()->*body)();
-    } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", name, __LINE__, e.what());
-    } catch (...) {
-        std::printf("%s[%d]: Unexpected exception\n", name, __LINE__);
-    }
-    std::fflush(stdout);
-    ::_exit(EXIT_FAILURE);
-}
-
+// client's wait, or our own port is taken) ends the daemon rather than leaving it queueing
+// tasks that can never leave.
 void sndThreadEntry() {
-    runThread(&QuenrikWorker::threadSndWorker, "sndThreadEntry");
+    ChannelThread::runOrExit([] { QuenrikWorker::getInstance()->threadSndWorker(); }, "sndThreadEntry");
 }
 
 void rcvThreadEntry() {
-    runThread(&QuenrikWorker::threadRcvWorker, "rcvThreadEntry");
+    ChannelThread::runOrExit([] { QuenrikWorker::getInstance()->threadRcvWorker(); }, "rcvThreadEntry");
 }
 
 }  // namespace
@@ -74,8 +60,7 @@ size_t QuenrikWorker::getQueueSize() {
 
 void QuenrikWorker::threadSndWorker() {
     Ostrel endpoint(kSenderPort);
-    if (!endpoint.createSocket() || !endpoint.connect(Paths::resolve(Paths::kHalQuenIpc).c_str()))
-        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+    ChannelThread::setUp(endpoint, Paths::kHalQuenIpc, false, __func__, __LINE__);
 
     for (;;) {
         std::unique_ptr<APIData> task;
@@ -100,17 +85,13 @@ void QuenrikWorker::threadSndWorker() {
 
 void QuenrikWorker::threadRcvWorker() {
     Ostrel endpoint(kReceiverPort);
-    if (!endpoint.createSocket() || !endpoint.bind(Paths::resolve(Paths::kQuenHalIpc).c_str()))
-        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+    ChannelThread::setUp(endpoint, Paths::kQuenHalIpc, true, __func__, __LINE__);
 
     Manager* manager = Manager::getInstance();
     APIData envelope;
+    std::string message;
     for (;;) {
-        std::string message;
-        if (endpoint.recv(message) < 0) {
-            std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());
-            continue;
-        }
+        if (!ChannelThread::receive(endpoint, message, __func__, __LINE__)) continue;
         try {
             envelope.clearAll();
             envelope.parseRequest(message.data(), static_cast<int>(message.size()));

@@ -1,11 +1,9 @@
 #include "RequestWorker.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 
 #include "APIData.h"
+#include "ChannelThread.h"
 #include "Exception.h"
 #include "Manager.h"
 #include "Paths.h"
@@ -13,20 +11,10 @@
 
 namespace {
 
+// A request channel that cannot be set up leaves the daemon deaf on it: it ends so that
+// whoever supervises it starts it again.
 void runRequestWorker(RequestWorker* worker) {
-    try {
-        worker->threadWorker();
-    } catch (const Exception& e) {
-        // A request channel that cannot be set up leaves the daemon deaf on it: end with a
-        // failure status so that whoever supervises the daemon starts it again.
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-        std::fflush(stdout);
-        ::_exit(EXIT_FAILURE);
-    } catch (...) {
-        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
-        std::fflush(stdout);
-        ::_exit(EXIT_FAILURE);
-    }
+    ChannelThread::runOrExit([worker] { worker->threadWorker(); }, "runRequestWorker");
 }
 
 }  // namespace
@@ -43,8 +31,7 @@ void RequestWorker::waitWorkerFinish() {
 
 void RequestWorker::threadWorker() {
     Ostrel endpoint(ownPort_);
-    if (!endpoint.createSocket() || !endpoint.bind(Paths::resolve(portFile_).c_str()))
-        throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+    ChannelThread::setUp(endpoint, portFile_, true, __func__, __LINE__);
     // The client waits for its response right after its request, so it answers the reply's
     // ping at once. With the channel's default limits (300 pings of 5 s) a client that died
     // mid-exchange would keep this channel deaf for 25 minutes; three pings are plenty. The
@@ -54,12 +41,9 @@ void RequestWorker::threadWorker() {
 
     Manager* manager = Manager::getInstance();
     APIData envelope;
+    std::string message;
     for (;;) {
-        std::string message;
-        if (endpoint.recv(message) < 0) {
-            std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());
-            continue;
-        }
+        if (!ChannelThread::receive(endpoint, message, __func__, __LINE__)) continue;
         try {
             envelope.clearAll();
             envelope.parseRequest(message.data(), static_cast<int>(message.size()));

@@ -33,6 +33,16 @@ void addOltPort(TKMPayload& payload, const std::string& oltMac, uint16_t port)
     payload.addU16Number(port);
 }
 
+// Both bandwidth settings (plain and DBA) send the same block after the port: u32 0, u16 0,
+// u8 0.
+void addOltPortBandwidth(TKMPayload& payload, const std::string& oltMac, uint16_t port)
+{
+    addOltPort(payload, oltMac, port);
+    payload.addHex("00000000");
+    payload.addHex("0000");
+    payload.addU8Number(0);
+}
+
 // A queue endpoint is the 2-byte value the OLT reported for the queue, kept as 4 hex
 // digits; anything else (an empty text before the queue is learnt, a "0" placeholder)
 // would shift every following byte by a nibble.
@@ -122,6 +132,23 @@ void RequestMessage::addRequest(uint16_t id, TKMPayload& payload)
 {
     payload.buildPayload();
     addMessage(getNewMessage(id, payload.getPayload(), payload.getSize()));
+}
+
+void RequestMessage::addLinkRequest(uint16_t id, const std::string& linkMac, bool withZeroSuffix)
+{
+    TKMPayload payload;
+    payload.addMac(linkMac);
+    if (withZeroSuffix) {
+        payload.addU16Number(0);
+    }
+    addRequest(id, payload);
+}
+
+void RequestMessage::addU16Request(uint16_t id, uint16_t value)
+{
+    TKMPayload payload;
+    payload.addU16Number(value);
+    addRequest(id, payload);
 }
 
 void RequestMessage::addSLAQueueParams(TKMPayload& payload, uint16_t number)
@@ -325,14 +352,10 @@ void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t po
 }
 void RequestMessage::addSetEPONLoopTiming(TKMPayload& payload) { addRequest(TK_SET_EPON_LOOP_TIMING, payload); }
 
-// Bandwidth settings: u32 0, u16 0, u8 0 after the port.
 void RequestMessage::addSetAggregateBandwidth(const std::string& oltMac, uint16_t port)
 {
     TKMPayload payload;
-    addOltPort(payload, oltMac, port);
-    payload.addHex("00000000");
-    payload.addHex("0000");
-    payload.addU8Number(0);
+    addOltPortBandwidth(payload, oltMac, port);
     addSetAggregateBandwidth(payload);
 }
 void RequestMessage::addSetAggregateBandwidth(TKMPayload& payload) { addRequest(TK_SET_AGGREGATE_BANDWIDTH, payload); }
@@ -340,10 +363,7 @@ void RequestMessage::addSetAggregateBandwidth(TKMPayload& payload) { addRequest(
 void RequestMessage::addSetDBAAggregateBandwidth(const std::string& oltMac, uint16_t port)
 {
     TKMPayload payload;
-    addOltPort(payload, oltMac, port);
-    payload.addHex("00000000");
-    payload.addHex("0000");
-    payload.addU8Number(0);
+    addOltPortBandwidth(payload, oltMac, port);
     addSetDBAAggregateBandwidth(payload);
 }
 void RequestMessage::addSetDBAAggregateBandwidth(TKMPayload& payload)
@@ -383,19 +403,12 @@ void RequestMessage::addGetOltRule(TKMPayload& payload) { addRequest(TK_GET_OLT_
 
 // --- per link ---
 
-void RequestMessage::addResetONU(const std::string& linkMac)
-{
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    addResetONU(payload);
-}
+void RequestMessage::addResetONU(const std::string& linkMac) { addLinkRequest(TK_RESET_ONU, linkMac, false); }
 void RequestMessage::addResetONU(TKMPayload& payload) { addRequest(TK_RESET_ONU, payload); }
 
 void RequestMessage::addClearAllProvisioningForLogicalLink(const std::string& linkMac)
 {
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    addClearAllProvisioningForLogicalLink(payload);
+    addLinkRequest(TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK, linkMac, false);
 }
 void RequestMessage::addClearAllProvisioningForLogicalLink(TKMPayload& payload)
 {
@@ -404,45 +417,28 @@ void RequestMessage::addClearAllProvisioningForLogicalLink(TKMPayload& payload)
 
 void RequestMessage::addGetONUInformation(const std::string& linkMac)
 {
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    addGetONUInformation(payload);
+    addLinkRequest(TK_GET_ONU_INFORMATION, linkMac, false);
 }
 void RequestMessage::addGetONUInformation(TKMPayload& payload) { addRequest(TK_GET_ONU_INFORMATION, payload); }
 
 void RequestMessage::addEnableLink(const std::string& linkMac, bool withZeroSuffix)
 {
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    if (withZeroSuffix) {
-        payload.addU16Number(0);
-    }
-    addEnableLink(payload);
+    addLinkRequest(TK_ENABLE_LINK, linkMac, withZeroSuffix);
 }
 void RequestMessage::addEnableLink(TKMPayload& payload) { addRequest(TK_ENABLE_LINK, payload); }
 
-void RequestMessage::addDisableLink(const std::string& linkMac)
-{
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    payload.addU16Number(0);
-    addDisableLink(payload);
-}
+void RequestMessage::addDisableLink(const std::string& linkMac) { addLinkRequest(TK_DISABLE_LINK, linkMac, true); }
 void RequestMessage::addDisableLink(TKMPayload& payload) { addRequest(TK_DISABLE_LINK, payload); }
 
 void RequestMessage::addGetOLTBridgingMode(const std::string& linkMac)
 {
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    addGetOLTBridgingMode(payload);
+    addLinkRequest(TK_GET_OLT_BRIDGING_MODE, linkMac, false);
 }
 void RequestMessage::addGetOLTBridgingMode(TKMPayload& payload) { addRequest(TK_GET_OLT_BRIDGING_MODE, payload); }
 
 void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(const std::string& linkMac)
 {
-    TKMPayload payload;
-    payload.addMac(linkMac);
-    addGetCTC21OpticalTransceiverDiagnosis(payload);
+    addLinkRequest(TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS, linkMac, false);
 }
 void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(TKMPayload& payload)
 {
@@ -535,12 +531,7 @@ void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, 
 }
 void RequestMessage::addSetPath(TKMPayload& payload) { addRequest(TK_SET_PATH, payload); }
 
-void RequestMessage::addDeletePath(uint16_t path)
-{
-    TKMPayload payload;
-    payload.addU16Number(path);
-    addDeletePath(payload);
-}
+void RequestMessage::addDeletePath(uint16_t path) { addU16Request(TK_DELETE_PATH, path); }
 void RequestMessage::addDeletePath(TKMPayload& payload) { addRequest(TK_DELETE_PATH, payload); }
 
 // A path group: u16 0, u8 2, u16 a, u16 b, u8 2, then the two paths of the group.
@@ -647,9 +638,7 @@ void RequestMessage::addSetDestination(TKMPayload& payload) { addRequest(TK_SET_
 
 void RequestMessage::addDeleteDestination(uint16_t destinationId)
 {
-    TKMPayload payload;
-    payload.addU16Number(destinationId);
-    addDeleteDestination(payload);
+    addU16Request(TK_DELETE_DESTINATION, destinationId);
 }
 void RequestMessage::addDeleteDestination(TKMPayload& payload) { addRequest(TK_DELETE_DESTINATION, payload); }
 
@@ -669,9 +658,7 @@ void RequestMessage::addSetDestinationLearningControl(TKMPayload& payload)
 
 void RequestMessage::addDeleteDestinationLearningControl(uint16_t destinationId)
 {
-    TKMPayload payload;
-    payload.addU16Number(destinationId);
-    addDeleteDestinationLearningControl(payload);
+    addU16Request(TK_DELETE_DESTINATION_LEARNING_CONTROL, destinationId);
 }
 void RequestMessage::addDeleteDestinationLearningControl(TKMPayload& payload)
 {
@@ -680,9 +667,7 @@ void RequestMessage::addDeleteDestinationLearningControl(TKMPayload& payload)
 
 void RequestMessage::addGetDestinationRules(uint16_t destinationId)
 {
-    TKMPayload payload;
-    payload.addU16Number(destinationId);
-    addGetDestinationRules(payload);
+    addU16Request(TK_GET_DESTINATION_RULES, destinationId);
 }
 void RequestMessage::addGetDestinationRules(TKMPayload& payload) { addRequest(TK_GET_DESTINATION_RULES, payload); }
 

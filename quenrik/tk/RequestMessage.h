@@ -182,6 +182,10 @@ public:
 private:
     void addRequest(uint16_t id);
     void addRequest(uint16_t id, TKMPayload& payload);
+    // The many requests whose payload is only the link MAC (with u16 0 behind it when
+    // withZeroSuffix), or only one u16 (a path or destination ID).
+    void addLinkRequest(uint16_t id, const std::string& linkMac, bool withZeroSuffix);
+    void addU16Request(uint16_t id, uint16_t value);
 
     // Owned requests, in sending order.
     std::vector<std::unique_ptr<TKMessage>> messages_;

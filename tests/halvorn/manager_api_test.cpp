@@ -17,48 +17,21 @@
 #include "Exception.h"
 #include "Helper.h"
 #include "Manager.h"
+#include "ManagerTestBase.h"
 #include "OnuLink.h"
 #include "Paths.h"
 
 namespace {
+
+using halvorn_test::Task;
 
 struct Reply {
     std::string err;
     std::string data;
 };
 
-struct Task {
-    std::string uri;
-    std::string data;
-    bool operator==(const Task& o) const { return uri == o.uri && data == o.data; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Task& t) { return os << t.uri << " " << t.data; }
-
-class ManagerApiTest : public ::testing::Test {
+class ManagerApiTest : public halvorn_test::ManagerTestBase {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/halapi.XXXXXX";
-        root_ = mkdtemp(pattern);
-        setenv("PONMC_ROOT", root_.c_str(), 1);
-        db_ = std::make_unique<Database>();
-        db_->init();
-        // Nobody rebuilds the ready texts here; the change reply must not wait 3 s for it.
-        for (auto& kv : db_->getMapUriTable()) kv.second->setCachedJsonWaitForTest(std::chrono::milliseconds(1), 1);
-        manager_ = std::make_unique<Manager>(db_.get(), nullptr);
-        manager_->setTaskSinkForTest([this](APIData* task) {
-            std::lock_guard<std::mutex> lock(tasksMutex_);
-            tasks_.push_back({task->getUri(), task->getJsonData()});
-            return sinkAccepts_;
-        });
-    }
-    void TearDown() override {
-        manager_.reset();
-        db_.reset();
-        std::system(("rm -rf '" + root_ + "'").c_str());
-        unsetenv("PONMC_ROOT");
-    }
-
     // As the request workers do it: parse the text, handle, answer with the message on failure.
     Reply api(const std::string& action, const std::string& uri, const std::string& data = "") {
         APIData built;
@@ -77,18 +50,6 @@ protected:
         return {response.getError(), response.getJsonData()};
     }
 
-    std::vector<Task> takeTasks() {
-        std::lock_guard<std::mutex> lock(tasksMutex_);
-        return std::exchange(tasks_, {});
-    }
-
-    std::string value(const std::string& uri, uint64_t id, const std::string& key) {
-        RwLockTable* t = db_->getMapUriTable().at(uri);
-        Database::TableLock lock(t, false);
-        Container* row = t->getFromId(id);
-        return row == nullptr ? "<none>" : row->getValue(key);
-    }
-
     // An ONU row as discovery leaves it: slot 3, port 1, index 1, enabled.
     uint64_t addOnu(const std::string& mac, const std::string& slot) {
         OnuLink link(mac);
@@ -99,13 +60,6 @@ protected:
         db_->insertModuleOnuTable(&link, "1");
         return id;
     }
-
-    std::string root_;
-    std::unique_ptr<Database> db_;
-    std::unique_ptr<Manager> manager_;
-    std::mutex tasksMutex_;
-    std::vector<Task> tasks_;
-    bool sinkAccepts_ = true;
 };
 
 TEST_F(ManagerApiTest, ErrorTexts) {

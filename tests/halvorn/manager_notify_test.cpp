@@ -17,17 +17,12 @@
 #include "Database.h"
 #include "JsonHelper.h"
 #include "Manager.h"
+#include "ManagerTestBase.h"
 #include "TableRows.h"
 
 namespace {
 
-struct Task {
-    std::string uri;
-    std::string data;
-    bool operator==(const Task& o) const { return uri == o.uri && data == o.data; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Task& t) { return os << t.uri << " " << t.data; }
+using halvorn_test::Task;
 
 std::string onuReport(const std::string& mac, const std::string& slot, const std::string& pon, bool online = true) {
     return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon + R"(","online_status":")" +
@@ -45,29 +40,8 @@ std::string oltReport(const std::string& slot, bool online, bool nvs = false) {
            R"("qvOpticModuleOltTemperature":"46.0"}]})";
 }
 
-class ManagerNotifyTest : public ::testing::Test {
+class ManagerNotifyTest : public halvorn_test::ManagerTestBase {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/halntf.XXXXXX";
-        root_ = mkdtemp(pattern);
-        setenv("PONMC_ROOT", root_.c_str(), 1);
-        db_ = std::make_unique<Database>();
-        db_->init();
-        for (auto& kv : db_->getMapUriTable()) kv.second->setCachedJsonWaitForTest(std::chrono::milliseconds(1), 1);
-        manager_ = std::make_unique<Manager>(db_.get(), nullptr);
-        manager_->setTaskSinkForTest([this](APIData* task) {
-            std::lock_guard<std::mutex> lock(tasksMutex_);
-            tasks_.push_back({task->getUri(), task->getJsonData()});
-            return true;
-        });
-    }
-    void TearDown() override {
-        manager_.reset();
-        db_.reset();
-        std::system(("rm -rf '" + root_ + "'").c_str());
-        unsetenv("PONMC_ROOT");
-    }
-
     // As the receiver does it: the text on the channel, parsed, handed over.
     void notifyRaw(const std::string& text) {
         APIData notification;
@@ -79,21 +53,10 @@ protected:
         built.createRequest("set", uri, data);
         notifyRaw(built.getJsonProtocol());
     }
-    std::vector<Task> takeTasks() {
-        std::lock_guard<std::mutex> lock(tasksMutex_);
-        return std::exchange(tasks_, {});
-    }
     std::vector<std::string> uris(const std::vector<Task>& tasks) {
         std::vector<std::string> out;
         for (auto& t : tasks) out.push_back(t.uri);
         return out;
-    }
-    RwLockTable* table(const std::string& uri) { return db_->getMapUriTable().at(uri); }
-    std::string value(const std::string& uri, uint64_t id, const std::string& key) {
-        RwLockTable* t = table(uri);
-        Database::TableLock lock(t, false);
-        Container* row = t->getFromId(id);
-        return row == nullptr ? "<none>" : row->getValue(key);
     }
     // The row of the table whose key has the value, as a map of its values.
     std::map<std::string, std::string> rowWhere(const std::string& uri, const std::string& key, const std::string& v) {
@@ -124,12 +87,6 @@ protected:
         }
         return all;
     }
-
-    std::string root_;
-    std::unique_ptr<Database> db_;
-    std::unique_ptr<Manager> manager_;
-    std::mutex tasksMutex_;
-    std::vector<Task> tasks_;
 };
 
 TEST_F(ManagerNotifyTest, DiscoveryCreatesBothRows) {

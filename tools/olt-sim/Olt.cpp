@@ -233,6 +233,18 @@ Olt::Onu& Olt::onuFor(const Mac& mac) {
   return *onu;
 }
 
+Olt::Onu& Olt::controlOnu(const Mac& mac) {
+  Onu* onu = findOnu(mac);
+  if (onu == nullptr) throw std::invalid_argument("no ONU " + macText(mac) + " on OLT " + std::to_string(number()));
+  return *onu;
+}
+
+Olt::Onu& Olt::registeredOnuFor(const Mac& mac) {
+  Onu& onu = onuFor(mac);
+  if (!onu.registered) throw Refused("link " + macText(onu.mac) + " is not registered");
+  return onu;
+}
+
 void Olt::scheduleRegistration(Onu& onu, int64_t atMs) {
   if (prov_.enabled && onu.present && onu.linkEnabled && !onu.registered && onu.registerAt < 0) onu.registerAt = atMs;
 }
@@ -272,13 +284,23 @@ std::vector<Bytes> Olt::listReply(const Request& r, const std::vector<Bytes>& en
 std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
   const Payload pl(r);
   auto ok = [&r](const Bytes& data = {}) { return std::vector<Bytes>{encodeReply(r.id, r.ctag, result::Ok, data)}; };
+  // The per-port and OAM extension requests name this OLT by its MAC.
+  auto ourMac = [&](size_t off) {
+    if (pl.mac(off) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(off)) + " is not ours");
+  };
   // Target of the OLT-port requests: tag 5, this OLT's MAC, a port up to maxPort.
   auto portTarget = [&](size_t off, int maxPort) -> int {
     pl.expectU8(off, tag::OltPort, "entity tag");
-    if (pl.mac(off + 1) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(off + 1)) + " is not ours");
+    ourMac(off + 1);
     uint16_t port = pl.u16(off + 7);
     if (port > maxPort) throw Refused("port " + std::to_string(port) + " out of range");
     return port;
+  };
+  // The ONU port requests: a link MAC of ours, then the port object.
+  auto onuPort = [&]() -> Onu& {
+    Onu& onu = onuFor(pl.mac(0));
+    if (pl.bytes(6, 6) != kOnuPortObject) throw Refused("ONU port object " + toHex(pl.bytes(6, 6)));
+    return onu;
   };
   auto domainOf = [&](uint16_t id) -> Domain& {
     auto it = prov_.domains.find(id);
@@ -296,7 +318,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
     pl.expectSize(s.size);
     int port = -1;
     if (s.macAndPort) {
-      if (pl.mac(0) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(0)) + " is not ours");
+      ourMac(0);
       port = pl.u16(6);
       if (port >= kPonPorts) throw Refused("port " + std::to_string(port) + " out of range");
     }
@@ -365,8 +387,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
     }
     case msg::OnuPortVlan: {
       pl.expectAtLeast(13);
-      Onu& onu = onuFor(pl.mac(0));
-      if (pl.bytes(6, 6) != kOnuPortObject) throw Refused("ONU port object " + toHex(pl.bytes(6, 6)));
+      Onu& onu = onuPort();
       uint8_t mode = pl.u8(12);
       if (mode == 0) {
         pl.expectSize(13);
@@ -384,8 +405,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
     }
     case msg::CTCSetEthernetPort: {
       pl.expectSize(16);
-      Onu& onu = onuFor(pl.mac(0));
-      if (pl.bytes(6, 6) != kOnuPortObject) throw Refused("ONU port object " + toHex(pl.bytes(6, 6)));
+      Onu& onu = onuPort();
       onu.ethernetUp = true;
       return ok();
     }
@@ -412,8 +432,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
     }
     case msg::GetONUInformation: {
       pl.expectSize(6);
-      Onu& onu = onuFor(pl.mac(0));
-      if (!onu.registered) throw Refused("link " + macText(onu.mac) + " is not registered");
+      Onu& onu = registeredOnuFor(pl.mac(0));
       return ok(encodeLinkInfo(linkInfo(onu)));
     }
     case msg::SetPath: {
@@ -594,7 +613,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       pl.expectAtLeast(7);
       if ((pl.size() - 7) % 2 != 0) throw Refused("OAM extension types malformed");
       pl.expectU8(0, tag::OamExtension, "OAM extension target");
-      if (pl.mac(1) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(1)) + " is not ours");
+      ourMac(1);
       Bytes data = pl.bytes(0, 7);
       for (size_t off = 7; off < pl.size(); off += 2) {
         pl.expectU8(off + 1, 0, "OAM extension type filler");
@@ -607,7 +626,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       pl.expectAtLeast(7 + kOamRecordSize);
       if ((pl.size() - 7) % kOamRecordSize != 0) throw Refused("OAM extension records malformed");
       pl.expectU8(0, tag::OamExtension, "OAM extension target");
-      if (pl.mac(1) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(1)) + " is not ours");
+      ourMac(1);
       std::map<uint8_t, Bytes> sets = prov_.oamSets;
       for (size_t off = 7; off < pl.size(); off += kOamRecordSize) {
         pl.expectU8(off + 1, 5, "OAM extension record length");
@@ -619,8 +638,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
     }
     case msg::GetCTC21OpticalTransceiverDiagnosis: {
       pl.expectSize(6);
-      Onu& onu = onuFor(pl.mac(0));
-      if (!onu.registered) throw Refused("link " + macText(onu.mac) + " is not registered");
+      Onu& onu = registeredOnuFor(pl.mac(0));
       OnuOptics o;
       o.temperature = static_cast<uint16_t>(onu.optics[0].read(rng_));
       o.vcc = static_cast<uint16_t>(onu.optics[1].read(rng_));
@@ -669,43 +687,39 @@ int64_t Olt::nextDueMs() const {
 Bytes Olt::ready() { return encodeOltReady(nextEventCtag(), encodeOltInformation(info())); }
 
 Bytes Olt::leave(const Mac& mac, uint8_t alarmCode) {
-  Onu* onu = findOnu(mac);
-  if (onu == nullptr) throw std::invalid_argument("no ONU " + macText(mac) + " on OLT " + std::to_string(number()));
-  if (!onu->present) throw std::invalid_argument("ONU " + macText(mac) + " is already gone");
-  onu->present = false;
-  onu->registered = false;
-  onu->registerAt = -1;
+  Onu& onu = controlOnu(mac);
+  if (!onu.present) throw std::invalid_argument("ONU " + macText(mac) + " is already gone");
+  onu.present = false;
+  onu.registered = false;
+  onu.registerAt = -1;
   return encodeEvent(msg::ReportAlarm, nextEventCtag(),
                      encodeReportAlarm(tag::OnuLink, mac, std::nullopt, alarmCode, 1, 1));
 }
 
 void Olt::comeBack(const Mac& mac, int64_t nowMs) {
-  Onu* onu = findOnu(mac);
-  if (onu == nullptr) throw std::invalid_argument("no ONU " + macText(mac) + " on OLT " + std::to_string(number()));
-  if (onu->present) throw std::invalid_argument("ONU " + macText(mac) + " is not gone");
-  onu->present = true;
-  scheduleRegistration(*onu, nowMs + config_.registerMs);
+  Onu& onu = controlOnu(mac);
+  if (onu.present) throw std::invalid_argument("ONU " + macText(mac) + " is not gone");
+  onu.present = true;
+  scheduleRegistration(onu, nowMs + config_.registerMs);
 }
 
 Bytes Olt::move(const Mac& mac, int toPort) {
-  Onu* onu = findOnu(mac);
-  if (onu == nullptr) throw std::invalid_argument("no ONU " + macText(mac) + " on OLT " + std::to_string(number()));
+  Onu& onu = controlOnu(mac);
   if (toPort < 0 || toPort >= kPonPorts) throw std::invalid_argument("PON port must be 0 or 1");
-  if (toPort == onu->port) throw std::invalid_argument("ONU " + macText(mac) + " is already on port " + std::to_string(toPort));
-  uint8_t from = static_cast<uint8_t>(onu->port);
-  onu->port = toPort;
+  if (toPort == onu.port) throw std::invalid_argument("ONU " + macText(mac) + " is already on port " + std::to_string(toPort));
+  uint8_t from = static_cast<uint8_t>(onu.port);
+  onu.port = toPort;
   return encodeEvent(msg::OnuLinkMoved, nextEventCtag(), encodeLinkMoved(mac, from, static_cast<uint8_t>(toPort)));
 }
 
 Bytes Olt::discovery(const Mac& mac) {
-  Onu* onu = findOnu(mac);
-  if (onu == nullptr) throw std::invalid_argument("no ONU " + macText(mac) + " on OLT " + std::to_string(number()));
+  Onu& onu = controlOnu(mac);
   // Forced by the operator: the link counts as registered whatever the OLT's state.
-  onu->present = true;
-  onu->registered = true;
-  onu->known = true;
-  onu->registerAt = -1;
-  return encodeEvent(msg::LinkDiscovery, nextEventCtag(), encodeLinkInfo(linkInfo(*onu)));
+  onu.present = true;
+  onu.registered = true;
+  onu.known = true;
+  onu.registerAt = -1;
+  return encodeEvent(msg::LinkDiscovery, nextEventCtag(), encodeLinkInfo(linkInfo(onu)));
 }
 
 Bytes Olt::alarm(uint8_t entityTag, const Mac& mac, uint16_t port, uint8_t code, uint8_t state, uint8_t count) {

@@ -152,6 +152,8 @@ class Olt {
   std::vector<Bytes> listReply(const Request& r, const std::vector<Bytes>& entries) const;
   Onu& onuFor(const Mac& mac);  // throws Refused for a MAC that is not one of ours
   Onu* findOnu(const Mac& mac);
+  Onu& controlOnu(const Mac& mac);        // throws std::invalid_argument for a MAC that is not ours
+  Onu& registeredOnuFor(const Mac& mac);  // onuFor, and refused unless the link is up
   void scheduleRegistration(Onu& onu, int64_t atMs);
   void resetProvisioning();
   OltInfo info() const;

@@ -49,9 +49,10 @@ public:
     static std::string parseUptime(const std::string& text);
     // Checks a restore archive before anything is deleted: it must be a ustar/GNU tar
     // archive (valid header checksums, sizes inside the data, end marker) whose members are
-    // only regular files named onutable.json, olttable.json, systeminfo.json or
-    // privatestore.json (with or without "./"), plus the "./" folder entry that our own
-    // backup writes, and at least one such file. Returns "" when acceptable, else why not.
+    // only regular files named ./onutable.json, ./olttable.json, ./systeminfo.json or
+    // ./privatestore.json, plus the "./" folder entry that our own backup writes, and at
+    // least one such file (the restore extracts the members under ".", so a bare name would
+    // not be restored). Returns "" when acceptable, else why not.
     // Pure: parses (data, length) only.
     static std::string checkRestoreArchive(const char* data, size_t length);
     // Blinks the status LED from its own thread (no part of the start-up calls it).

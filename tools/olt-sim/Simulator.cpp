@@ -302,6 +302,10 @@ std::string Simulator::command(const std::string& line, int64_t nowMs) {
       args(2, 3);
       size_t i = oltArg(w[1]);
       uint16_t id = hex16Arg(w[2], "message ID");
+      // The 10-byte event header belongs to IDs above 0x8000 only: the card reads a reply
+      // header (result code) for lower IDs and a bare 6-byte one for OLT Ready, so any other
+      // ID would reach it with its data shifted.
+      if (id <= msg::OltReady) throw UsageError("event message ID must be above 8000 (ready or raw for others)");
       Bytes data = w.size() == 4 ? hexArg(w[3], "data") : Bytes{};
       send(i, olts_[i].olt->event(id, data), atNext, nowMs);
       return "ok";

@@ -154,6 +154,8 @@ TEST_F(SimulatorTest, BadCommandsAreRefusedWithAReason) {
       {"drop 1 1 next", "error 'next' only applies to commands that send a message"},
       {"product 1 37", "error product must be 4 hex digits"},
       {"rules 1 4", "error port must be 0..3"},
+      {"event 1 8000 aa", "error event message ID must be above 8000 (ready or raw for others)"},
+      {"event 1 012d 0101", "error event message ID must be above 8000 (ready or raw for others)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

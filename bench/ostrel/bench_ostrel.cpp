@@ -4,11 +4,13 @@
 //   bench_ostrel [exchanges per kind, default 20000]
 // Ostrel's exchange costs four handshake/acknowledgement datagrams per message on top of the
 // data, eight one-way trips against the echo's two, so about 4x is the floor; the goal is 5x.
-// On a shared or virtual machine the figures move with where the scheduler puts the threads;
-// `taskset -c 0 bench_ostrel` puts every thread on one CPU for a steadier comparison.
+// On a shared or virtual machine the figures move with where the scheduler puts the threads,
+// so the run is repeated with the threads left free, all on one CPU, and split over two CPUs.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,11 +77,26 @@ Figures summarise(std::vector<double> v) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    int exchanges = argc > 1 ? std::atoi(argv[1]) : 20000;
-    if (exchanges < 1000) exchanges = 1000;
-    exchanges -= exchanges % kBlock;
+// Puts the calling thread on one CPU (no-op when cpu < 0).
+void pinTo(int cpu) {
+    if (cpu < 0) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::pthread_setaffinity_np(::pthread_self(), sizeof(set), &set);
+}
 
+struct Placement {
+    const char* name;
+    int clientCpu;  // -1: left to the scheduler
+    int serverCpu;
+};
+
+// One measurement of both kinds with the given thread placement. Both servers and the
+// client are placed the same way for both kinds, so the ratio compares like with like:
+// left to the scheduler, the echo pair and the Ostrel pair can land on different CPU
+// arrangements, and a cross-CPU wake-up costs more than the library itself.
+int measure(const Placement& place, int exchanges) {
     std::string dir = Paths::resolve("/tmp") + "/ostrel-bench-XXXXXX";
     if (::mkdtemp(dir.data()) == nullptr) {
         std::perror("mkdtemp");
@@ -94,6 +111,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::thread ostrelServer([&] {
+        pinTo(place.serverCpu);
         for (;;) {
             std::string request;
             if (server.recv(request) < 0) continue;
@@ -106,6 +124,7 @@ int main(int argc, char** argv) {
     int echoPort = 0;
     int echoFd = boundSocket(&echoPort);
     std::thread echoServer([&] {
+        pinTo(place.serverCpu);
         char buf[2048];
         for (;;) {
             sockaddr_in from{};
@@ -116,7 +135,7 @@ int main(int argc, char** argv) {
             ::sendto(echoFd, kResponse.data(), kResponse.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
         }
     });
-
+    pinTo(place.clientCpu);
     Ostrel client(freePort());
     if (!client.createSocket() || !client.connect(portFile.c_str())) {
         std::printf("client: %s\n", client.getErrorMessage());
@@ -175,12 +194,32 @@ int main(int argc, char** argv) {
 
     const Figures o = summarise(ostrelTimes);
     const Figures e = summarise(echoTimes);
-    std::printf("exchanges per kind: %d (request %zu bytes, response %zu bytes, failures %d)\n", exchanges,
-                kRequest.size(), kResponse.size(), failures);
+    std::printf("%s: exchanges per kind %d, failures %d\n", place.name, exchanges, failures);
     std::printf("%-22s %10s %10s\n", "round trip (us)", "median", "p99");
     std::printf("%-22s %10.1f %10.1f\n", "plain UDP echo", e.median, e.p99);
     std::printf("%-22s %10.1f %10.1f\n", "Ostrel exchange", o.median, o.p99);
     std::printf("%-22s %10.2f %10.2f   (goal: median ratio <= 5)\n", "ratio Ostrel/echo", o.median / e.median,
                 o.p99 / e.p99);
     return failures == 0 ? 0 : 2;
+}
+
+int main(int argc, char** argv) {
+    int exchanges = argc > 1 ? std::atoi(argv[1]) : 20000;
+    if (exchanges < 1000) exchanges = 1000;
+    exchanges -= exchanges % kBlock;
+    std::printf("request %zu bytes, response %zu bytes\n", kRequest.size(), kResponse.size());
+    const Placement placements[] = {
+        {"threads left to the scheduler", -1, -1},
+        {"client and servers on CPU 0", 0, 0},
+        {"client on CPU 0, servers on CPU 1", 0, 1},
+    };
+    const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+    int status = 0;
+    for (const auto& place : placements) {
+        if (place.serverCpu >= cpus || place.clientCpu >= cpus) continue;
+        // Each measurement runs in its own thread so that pinning never outlives it.
+        std::thread run([&] { status |= measure(place, exchanges); });
+        run.join();
+    }
+    return status;
 }

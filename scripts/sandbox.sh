@@ -66,7 +66,7 @@ Try (in another shell):
   export PONMC_ROOT=$root
   $cli get /slottable
   $cli get /systeminfo
-  $cli set /onutable/1 '{"qvCfgONUName":"flat 12"}'
+  $cli set /olttable/1 '{"qvCfgOLTName":"rack A"}'
 Ctrl-C stops the sandbox.
 INFO
 

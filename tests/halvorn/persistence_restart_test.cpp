@@ -7,6 +7,7 @@
 #include <string>
 
 #include "JsonHelper.h"
+#include "JsonFields.h"
 #include "harness/Harness.h"
 
 using namespace halvorn_test;
@@ -16,20 +17,6 @@ namespace {
 std::string onuReport(const std::string& mac, const std::string& slot, const std::string& pon, bool online = true) {
     return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon + R"(","online_status":")" +
            (online ? "1" : "0") + R"("})";
-}
-
-std::string field(const std::string& arrayText, const std::string& matchKey, const std::string& match,
-                  const std::string& key) {
-    JsonPtr array(cJSON_Parse(arrayText.c_str()));
-    const cJSON* row = nullptr;
-    cJSON_ArrayForEach(row, array.get()) {
-        const char* v = cJSON_GetStringValue(cJSON_GetObjectItemCaseSensitive(row, matchKey.c_str()));
-        if (v != nullptr && match == v) {
-            const char* out = cJSON_GetStringValue(cJSON_GetObjectItemCaseSensitive(row, key.c_str()));
-            return out == nullptr ? "<missing>" : out;
-        }
-    }
-    return "<no row>";
 }
 
 // Rows of a complete table file; -1 when the text is not a JSON array of objects.

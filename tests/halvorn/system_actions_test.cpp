@@ -5,19 +5,12 @@
 
 #include <cstdlib>
 
+#include "JsonFields.h"
 #include "harness/Harness.h"
 
 using namespace halvorn_test;
 
 namespace {
-
-std::string field(const std::string& json, const std::string& key) {
-    const std::string mark = "\"" + key + "\":\"";
-    size_t at = json.find(mark);
-    if (at == std::string::npos) return "";
-    at += mark.size();
-    return json.substr(at, json.find('"', at) - at);
-}
 
 void run(const std::string& cmd) {
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;

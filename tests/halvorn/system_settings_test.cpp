@@ -5,20 +5,12 @@
 
 #include <algorithm>
 
+#include "JsonFields.h"
 #include "harness/Harness.h"
 
 using namespace halvorn_test;
 
 namespace {
-
-// Value of a key in a flat JSON object text of strings ("" when absent).
-std::string field(const std::string& json, const std::string& key) {
-    const std::string mark = "\"" + key + "\":\"";
-    size_t at = json.find(mark);
-    if (at == std::string::npos) return "";
-    at += mark.size();
-    return json.substr(at, json.find('"', at) - at);
-}
 
 bool hasCommand(Harness& h, const std::string& line) {
     return h.countCommand(line) > 0;

@@ -50,6 +50,22 @@ Figures summarise(std::vector<double> us, double totalSeconds) {
     return {static_cast<double>(us.size()) / totalSeconds, us[us.size() / 2], us[(us.size() * 99) / 100]};
 }
 
+// Runs once() 200 times to warm up, then count timed times: the one loop behind every figure.
+template <typename Once>
+Figures timed(int count, Once&& once) {
+    for (int i = 0; i < 200; ++i) once();
+    std::vector<double> us;
+    us.reserve(static_cast<size_t>(count));
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const auto t0 = Clock::now();
+        once();
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return summarise(std::move(us), seconds);
+}
+
 std::string simulatorPath(int argc, char** argv) {
     if (argc > 2) return argv[2];
     if (const char* p = std::getenv("PONMC_OLT_SIM")) return p;
@@ -119,17 +135,7 @@ Figures benchExchange(int count) {
         request.addGetOLTNVSEnabled();
         slot.sendRequestMessage(&request, &response);
     };
-    for (int i = 0; i < 200; ++i) once();  // warm-up
-    std::vector<double> us;
-    us.reserve(static_cast<size_t>(count));
-    const auto start = Clock::now();
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        once();
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return summarise(std::move(us), seconds);
+    return timed(count, once);
 }
 
 // The same request straight from a plain socket at the card's address: the simulator's own
@@ -160,18 +166,9 @@ Figures benchSimDirect(int count) {
         ::sendto(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&olt), sizeof olt);
         ::recv(fd, buffer, sizeof buffer, 0);
     };
-    for (int i = 0; i < 200; ++i) once();
-    std::vector<double> us;
-    us.reserve(static_cast<size_t>(count));
-    const auto start = Clock::now();
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        once();
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const Figures figures = timed(count, once);
     ::close(fd);
-    return summarise(std::move(us), seconds);
+    return figures;
 }
 
 // A plain echo: one thread answers each datagram with a reply of the exchange's reply size.
@@ -209,21 +206,12 @@ Figures benchEcho(int count) {
         ::sendto(client, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&serverAddress), sizeof serverAddress);
         ::recv(client, buffer, sizeof buffer, 0);
     };
-    for (int i = 0; i < 200; ++i) once();
-    std::vector<double> us;
-    us.reserve(static_cast<size_t>(count));
-    const auto start = Clock::now();
-    for (int i = 0; i < count; ++i) {
-        const auto t0 = Clock::now();
-        once();
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const Figures figures = timed(count, once);
     stop.store(true);
     echo.join();
     ::close(server);
     ::close(client);
-    return summarise(std::move(us), seconds);
+    return figures;
 }
 
 }  // namespace

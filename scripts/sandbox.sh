@@ -22,15 +22,8 @@ if [ -f "$root/pids" ]; then
   while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$root/pids"
 fi
 rm -rf "$root"
-mkdir -p "$root"/{tmp,mnt/db/json,mnt/bin,sbin,bin,standins,etc/network}
-install -m 755 "$standins/_record.sh" "$root/standins/_record.sh"
-for f in ip uptime ping; do install -m 755 "$standins/$f" "$root/bin/$f"; done
-install -m 755 "$standins/reboot" "$root/sbin/reboot"
-install -m 755 "$standins/startNtp.sh" "$root/mnt/bin/startNtp.sh"
-install -m 755 "$standins/startSnmpWendix.sh" "$root/mnt/bin/startSnmpWendix.sh"
-printf 'auto lo\niface lo inet loopback\n' > "$root/etc/network/interfaces"
-[ -f "$root/mnt/.fwversion" ] || echo "sandbox" > "$root/mnt/.fwversion"
-: > "$root/commands.log"
+"$standins/install.sh" "$root"
+echo "sandbox" > "$root/mnt/.fwversion"
 
 export PONMC_ROOT="$root"
 export PATH="$root/bin:$PATH"

@@ -27,6 +27,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -199,24 +200,9 @@ public:
         if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         root_ = tmpl;
         if (!waitForFixedPortsFree()) throw std::runtime_error("the fixed channel ports stay in use");
-        for (const char* d : {"/tmp", "/mnt/db/json", "/mnt/bin", "/sbin", "/bin", "/standins", "/etc/network"})
-            std::filesystem::create_directories(root_ + d);
-        const std::string standins = HALVORN_STANDINS_DIR;
-        auto install = [&](const std::string& name, const std::string& to) {
-            std::filesystem::copy_file(standins + "/" + name, path(to),
-                                       std::filesystem::copy_options::overwrite_existing);
-            ::chmod(path(to).c_str(), 0755);
-        };
-        install("_record.sh", "/standins/_record.sh");
-        install("ip", "/bin/ip");
-        install("uptime", "/bin/uptime");
-        install("ping", "/bin/ping");
-        install("reboot", "/sbin/reboot");
-        install("startNtp.sh", "/mnt/bin/startNtp.sh");
-        install("startSnmpWendix.sh", "/mnt/bin/startSnmpWendix.sh");
-        writeFile("/etc/network/interfaces", "auto lo\niface lo inet loopback\n");
+        const std::string install = std::string(HALVORN_STANDINS_DIR) + "/install.sh '" + root_ + "'";
+        if (std::system(install.c_str()) != 0) throw std::runtime_error("failed: " + install);
         writeFile("/mnt/.fwversion", "1.0.7\n");
-        writeFile("/commands.log", "");
         peer_ = std::make_unique<TaskPeer>(path("/tmp/halquen.ipc"));
         if (options.startTaskPeer) peer_->start();
         if (options.prepare) options.prepare(*this);

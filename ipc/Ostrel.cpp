@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -233,7 +235,7 @@ int64_t Ostrel::sendChunks(const std::string& message) {
         sent += static_cast<int64_t>(chunk);
         if (!sendChunkDatagram(more ? '1' : '0', data, chunk)) return -1;
 
-        ssize_t n = receive(m_socket, ack, std::max<size_t>(chunk, kHandshakeRead));
+        ssize_t n = receiveInTransfer(ack, std::max<size_t>(chunk, kHandshakeRead));
         if (n < 0) {
             int err = errno;
             std::perror("recvfrom()");
@@ -282,7 +284,7 @@ int64_t Ostrel::recvChunks(std::string& message) {
     char* chunk = buffer();
     int64_t total = 0;
     for (;;) {
-        ssize_t n = receive(m_socket, chunk, kMaxDatagram);
+        ssize_t n = receiveInTransfer(chunk, kMaxDatagram);
         if (n < 0) {
             int err = errno;
             std::perror("recvfrom()");
@@ -335,6 +337,48 @@ void Ostrel::setPingLimits(int attempts, int timeoutMs) {
     m_pingAttempts = std::max(attempts, 1);
     // A zero SO_RCVTIMEO would mean "wait for ever", the opposite of a short limit.
     m_pingTimeoutMs = std::max(timeoutMs, 1);
+}
+
+void Ostrel::setTransferTimeout(int timeoutMs) {
+    m_transferTimeoutMs = std::max(timeoutMs, 0);
+}
+
+namespace {
+// poll() for readability, restarted after a signal with the time that is left.
+// 1 readable, 0 time-out, -1 error (errno set).
+int pollReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    int left = timeoutMs;
+    for (;;) {
+        timespec before{};
+        ::clock_gettime(CLOCK_MONOTONIC, &before);
+        int rc = ::poll(&p, 1, left);
+        if (rc >= 0) return rc > 0 ? 1 : 0;
+        if (errno != EINTR) return -1;
+        timespec after{};
+        ::clock_gettime(CLOCK_MONOTONIC, &after);
+        long spent = (after.tv_sec - before.tv_sec) * 1000L + (after.tv_nsec - before.tv_nsec) / 1000000L;
+        left = std::max(0, left - static_cast<int>(spent));
+    }
+}
+}  // namespace
+
+ssize_t Ostrel::receiveInTransfer(void* buf, size_t len) {
+    if (m_transferTimeoutMs > 0) {
+        // poll instead of SO_RCVTIMEO: the socket keeps the time-out the steps are known to
+        // leave behind (none after a transfer), so a server's next wait for a ping is unbounded.
+        int rc = pollReadable(m_socket, m_transferTimeoutMs);
+        if (rc == 0) errno = EAGAIN;
+        if (rc <= 0) return -1;
+    }
+    return receive(m_socket, buf, len);
+}
+
+bool Ostrel::waitForDatagram(int timeoutMs) {
+    int rc = pollReadable(m_socket, std::max(timeoutMs, 0));
+    if (rc > 0) return true;
+    m_error = "recvfrom()" + systemError(rc == 0 ? EAGAIN : errno);
+    return false;
 }
 
 void Ostrel::setReceiveTimeout(int timeoutMs, const char* failName) {

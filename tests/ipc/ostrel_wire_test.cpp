@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -323,6 +325,70 @@ TEST(OstrelErrors, EmptyDatagramAmongChunksIsDropped) {
     EXPECT_EQ(result, 3);
     EXPECT_EQ(message, "abc");
     EXPECT_FALSE(client.receive(0).has_value()) << "the empty datagram was acknowledged";
+}
+
+// A peer that dies mid-message: with a transfer bound, the sender's wait for an
+// acknowledgement and the receiver's wait for the next chunk end with the time-out text,
+// the socket keeps no time-out of its own, and the endpoint serves the next message.
+TEST(OstrelBoundedWaits, PeerSilentMidMessage) {
+    const std::string timeoutText = std::string("recvfrom()") + std::strerror(EAGAIN);
+    {
+        SCOPED_TRACE("sender: no acknowledgement");
+        ClientEndpoint e;
+        e.ostrel.setTransferTimeout(200);
+        int64_t result = 0;
+        {
+            Aside call(e.port, [&] {
+                testing::internal::CaptureStdout();
+                result = e.ostrel.send("abc");
+                testing::internal::GetCapturedStdout();
+            });
+            ASSERT_EQ(e.server.receive(), std::optional<std::string>("0ping"));
+            e.server.sendTo(e.port, kPong);
+            ASSERT_EQ(e.server.receive(), std::optional<std::string>("0abc"));
+            EXPECT_TRUE(call.finish()) << "the acknowledgement wait was not bounded";
+        }
+        EXPECT_EQ(result, -2);
+        EXPECT_EQ(e.ostrel.getErrorMessage(), timeoutText);
+    }
+    {
+        SCOPED_TRACE("receiver: no last chunk");
+        ServerEndpoint s;
+        s.ostrel.setTransferTimeout(200);
+        RawPeer client;
+        std::string message;
+        int64_t result = 0;
+        {
+            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
+            client.sendTo(s.port, "0ping");
+            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
+            client.sendTo(s.port, "1ab");
+            ASSERT_EQ(client.receive(), std::optional<std::string>("03"));
+            EXPECT_TRUE(call.finish()) << "the chunk wait was not bounded";
+        }
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(s.ostrel.getErrorMessage(), timeoutText);
+        EXPECT_EQ(receiveTimeoutMs(s.ostrel), 0) << "a server must wait for its next ping for ever";
+
+        message.clear();
+        {
+            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
+            client.sendTo(s.port, "0ping");
+            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
+            client.sendTo(s.port, "0next");
+            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
+        }
+        EXPECT_EQ(result, 4);
+        EXPECT_EQ(message, "next");
+    }
+    {
+        SCOPED_TRACE("waiting for a reply that never comes");
+        ClientEndpoint e;
+        EXPECT_FALSE(e.ostrel.waitForDatagram(50));
+        EXPECT_EQ(e.ostrel.getErrorMessage(), timeoutText);
+        e.server.sendTo(e.port, "0ping");
+        EXPECT_TRUE(e.ostrel.waitForDatagram(2000));
+    }
 }
 
 }  // namespace

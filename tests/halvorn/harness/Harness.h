@@ -192,10 +192,13 @@ public:
         // When the daemon ends at once because a fixed port was taken meanwhile (another
         // test program of another build on this machine), wait for the ports and try again.
         bool retryOnBusyPorts = true;
+        // More "NAME=value" entries for the daemon's environment (test seams).
+        std::vector<std::string> environment;
     };
 
     Harness() : Harness(Options()) {}
-    explicit Harness(const Options& options) : retryOnBusyPorts_(options.retryOnBusyPorts) {
+    explicit Harness(const Options& options)
+        : retryOnBusyPorts_(options.retryOnBusyPorts), environment_(options.environment) {
         char tmpl[] = "/tmp/halvorn-test-XXXXXX";
         if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         root_ = tmpl;
@@ -276,6 +279,7 @@ private:
         const char* oldPath = std::getenv("PATH");
         env.push_back("PONMC_ROOT=" + root_);
         env.push_back("PATH=" + path("/bin") + ":" + (oldPath ? oldPath : "/usr/bin:/bin"));
+        env.insert(env.end(), environment_.begin(), environment_.end());
         std::vector<char*> envp;
         for (auto& v : env) envp.push_back(v.data());
         envp.push_back(nullptr);
@@ -338,6 +342,12 @@ public:
     // Everything the daemon printed so far (standard output and error).
     std::string log() const { return log_(); }
     bool logContains(const std::string& text) const { return log_().find(text) != std::string::npos; }
+    size_t logCount(const std::string& text) const {
+        const std::string log = log_();
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
     bool waitForLog(const std::string& text, std::chrono::milliseconds deadline = 15s) const {
         return waitUntil([&] { return logContains(text); }, deadline);
     }
@@ -418,6 +428,7 @@ private:
 
     std::string root_;
     bool retryOnBusyPorts_ = true;
+    std::vector<std::string> environment_;
     pid_t pid_ = -1;
     int exitStatus_ = -1;
     std::unique_ptr<TaskPeer> peer_;

@@ -109,6 +109,28 @@ TEST(Cli, UnreachableDaemonFailsWithStatus2) {
     EXPECT_EQ(none.err, "Halvorn not reachable: no port file " + h.path("/tmp/web.ipc") + "\n");
 }
 
+TEST(Cli, TimeoutBoundsTheWaitForABusyChannel) {
+    Harness h;
+    // Another client holds the channel and never lets go.
+    int holder = ::open(h.path("/tmp/web.ipc").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    CliRun run = startCli(h, {"--timeout", "1", "get", "/slottable/1"}, 0);
+    int status = 0;
+    const bool ended = waitUntil([&] { return ::waitpid(run.pid, &status, WNOHANG) == run.pid; }, 15s);
+    if (!ended) {
+        ::kill(run.pid, SIGKILL);
+        ::waitpid(run.pid, &status, 0);
+    }
+    ::close(holder);
+    ASSERT_TRUE(ended) << "the client waited for the channel past its time-out";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(readWholeFile(run.errFile),
+              "Halvorn not reachable: channel busy for 1000 ms (lock on " + h.path("/tmp/web.ipc") + ")\n");
+    // Once the channel is free the next client is served.
+    EXPECT_EQ(cli(h, {"--timeout", "1", "get", "/slottable/1"}).status, 0);
+}
+
 TEST(Cli, ParallelClientsNeverMixTheirExchanges) {
     Harness h;
     const std::string slot = h.get("/slottable/1").data;

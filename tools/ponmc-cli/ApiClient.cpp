@@ -1,11 +1,13 @@
 #include "ApiClient.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -169,40 +171,67 @@ ApiClient ApiClient::forSnmp() {
     return ApiClient(Paths::resolve(Paths::kSnmpIpc), kSnmpClientPort);
 }
 
+int ApiClient::getExchangeTimeoutMs() const {
+    if (exchangeTimeoutMs_ > 0) return exchangeTimeoutMs_;
+    const int64_t sum = int64_t{std::max(portFileWaitSeconds_, 1)} * 1000 + int64_t{pingAttempts_} * pingTimeoutMs_ +
+                        responseTimeoutMs_ + 2 * kTransferTimeoutMs;
+    return static_cast<int>(std::min<int64_t>(sum, INT_MAX));
+}
+
 ApiClient::Response ApiClient::request(const std::string& action, const std::string& uri, const std::string& data) {
+    using Clock = std::chrono::steady_clock;
+    const int timeoutMs = getExchangeTimeoutMs();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto leftMs = [&deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<int>(std::max<decltype(left)>(left, 0));
+    };
+
     APIData envelope;
     envelope.createRequest(action, uri, data);
 
     // The port file is also the lock: wait for it as Ostrel's connect would.
     FileLock lock;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(portFileWaitSeconds_, 1));
+    const Clock::time_point fileDeadline =
+        std::min(deadline, Clock::now() + std::chrono::seconds(std::max(portFileWaitSeconds_, 1)));
     for (;;) {
         lock.fd = ::open(portFile_.c_str(), O_RDONLY | O_CLOEXEC);
         if (lock.fd >= 0) break;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (Clock::now() >= fileDeadline)
             throw Exception("Halvorn not reachable: no port file " + portFile_, __func__, __LINE__);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    while (::flock(lock.fd, LOCK_EX) != 0) {
-        if (errno != EINTR) throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
+    // Our turn on the channel, taken with the deadline: a blocking flock would wait for ever
+    // behind a client that never lets go. The pause between tries grows to 20 ms.
+    for (int pauseMs = 1;;) {
+        if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK)
+            throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
+        const int left = leftMs();
+        if (left == 0)
+            throw Exception("Halvorn not reachable: channel busy for " + std::to_string(timeoutMs) + " ms (lock on " +
+                                portFile_ + ")",
+                            __func__, __LINE__);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pauseMs, left)));
+        pauseMs = std::min(pauseMs * 2, 20);
     }
 
     Ostrel endpoint(ownPort_);
     endpoint.setPortFileWaitLimit(1);
     endpoint.setPingLimits(pingAttempts_, pingTimeoutMs_);
+    endpoint.setTransferTimeout(kTransferTimeoutMs);
+    // Pings, acknowledgements and response chunks all end by the exchange's deadline.
+    endpoint.setDeadline(leftMs());
     if (!endpoint.createSocket() || !endpoint.connect(portFile_.c_str()))
         throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
     if (endpoint.send(envelope.getJsonProtocol()) < 0)
         throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
 
-    // Ostrel's recv has no time-out of its own; the server's ping opens the reply, so wait
-    // for that first datagram here and a dead daemon costs a bounded wait.
-    pollfd p{endpoint.getSocketForTest(), POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, responseTimeoutMs_);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) throw Exception("No response from Halvorn on " + portFile_, __func__, __LINE__);
+    // Ostrel's recv has no time-out of its own for the first datagram; the server's ping
+    // opens the reply, so wait for it here and a dead daemon costs a bounded wait.
+    if (!endpoint.waitForDatagram(std::min(responseTimeoutMs_, leftMs())))
+        throw Exception("No response from Halvorn on " + portFile_, __func__, __LINE__);
 
     std::string reply;
     if (endpoint.recv(reply) < 0)

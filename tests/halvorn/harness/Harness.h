@@ -389,6 +389,8 @@ public:
         Ostrel endpoint(ApiClient::kWebClientPort);
         endpoint.setPortFileWaitLimit(1);
         endpoint.setPingLimits(2, 5000);
+        endpoint.setTransferTimeout(ApiClient::kTransferTimeoutMs);
+        endpoint.setDeadline(60000);
         std::string reply;
         bool ok = endpoint.createSocket() && endpoint.connect(path("/tmp/web.ipc").c_str()) &&
                   endpoint.send(text) >= 0 && endpoint.recv(reply) >= 0;
@@ -408,6 +410,7 @@ public:
             notifier_ = std::make_unique<Ostrel>(2001);
             notifier_->setPortFileWaitLimit(5);
             notifier_->setPingLimits(3, 5000);
+            notifier_->setTransferTimeout(ApiClient::kTransferTimeoutMs);
             if (!notifier_->createSocket() || !notifier_->connect(path("/tmp/quenhal.ipc").c_str())) {
                 std::string why = notifier_->getErrorMessage();
                 notifier_.reset();

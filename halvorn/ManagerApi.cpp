@@ -68,14 +68,17 @@ void Manager::handlerApiRequestSet(APIData* request) {
     if (name == "/systeminfo") {
         SystemInfo* info = dynamic_cast<SystemInfo*>(database_->getObjectFromUri(name));
         if (info == nullptr) throw Exception("Object name '" + name + "' not found", __func__, __LINE__);
-        const bool accepted = info->setJsonData(data, false);
+        // The errors of this change itself: the record's last error text may already be that
+        // of a change on the other channel.
+        std::string error;
+        const bool accepted = info->setJsonData(data, false, error);
         // Alarm times are shown shifted by the configured time zone: rebuild their text, also
         // when another member of the same change was refused (the members are independent).
         if (info->getHasJsonFileModified()) {
             RwLockTable* alarms = getTable("/oltalarmtable");
             if (alarms != nullptr) alarms->setHasModified(true);
         }
-        if (!accepted) throw Exception(info->getSetError(), __func__, __LINE__);
+        if (!accepted) throw Exception(error, __func__, __LINE__);
         if (systemManager_ != nullptr) systemManager_->initNTPClient(info);
         request->createResponse("", "");
         return;

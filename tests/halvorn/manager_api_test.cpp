@@ -20,6 +20,7 @@
 #include "ManagerTestBase.h"
 #include "OnuLink.h"
 #include "Paths.h"
+#include "SystemInfo.h"
 
 namespace {
 
@@ -230,6 +231,33 @@ TEST_F(ManagerApiTest, SettingsChanges) {
     EXPECT_EQ(api("set", "/privatestore", R"({"wAdmUser":"admin"})").err, "");
     EXPECT_NE(api("get", "/privatestore").data.find(R"("wAdmUser":"admin")"), std::string::npos);
     EXPECT_TRUE(takeTasks().empty());
+}
+
+// The settings record of the test below: the next time the record is asked whether its file
+// changed (which the request does between applying a change and answering it), a change from
+// the other channel lands first.
+class InterleavedInfo : public SystemInfo {
+public:
+    bool getHasJsonFileModified() const override {
+        if (!otherChannelChange.empty()) {
+            const std::string change = std::exchange(otherChannelChange, "");
+            const_cast<InterleavedInfo*>(this)->SystemInfo::setJsonData(change, false);
+        }
+        return SystemInfo::getHasJsonFileModified();
+    }
+    mutable std::string otherChannelChange;
+};
+
+TEST_F(ManagerApiTest, RefusedSettingsChangeIsAnsweredWithItsOwnError) {
+    auto* info = new InterleavedInfo();
+    Container*& slot = db_->getMapUriObject()["/systeminfo"];
+    delete slot;
+    slot = info;
+    info->otherChannelChange = R"({"webPort":"8080"})";
+    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"10.0.0.256"})").err, "Invalid IPv4(10.0.0.256) for 'mgntIpAddr'");
+    EXPECT_EQ(info->getValue("webPort"), "8080");  // the other change did land in between
+    info->otherChannelChange = R"({"ntpServer":"x"})";
+    EXPECT_EQ(api("set", "/systeminfo", R"({"webPort":"81"})").err, "");
 }
 
 }  // namespace

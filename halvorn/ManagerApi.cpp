@@ -32,6 +32,10 @@ void Manager::handlerApiRequestGet(APIData* request) {
     }
     RwLockTable* table = getTable(name);
     if (table != nullptr) {
+        // A change that came as a notification shows in the very next read, as one made by
+        // a request does: the first read after it rebuilds the stale ready text (only the
+        // changed rows are printed again), the reads after it find it fresh.
+        if (id == 0) refreshCachedJson(table);
         std::string text;
         try {
             Database::TableLock lock(table, false);
@@ -76,7 +80,14 @@ void Manager::handlerApiRequestSet(APIData* request) {
         // when another member of the same change was refused (the members are independent).
         if (info->getHasJsonFileModified()) {
             RwLockTable* alarms = getTable("/oltalarmtable");
-            if (alarms != nullptr) alarms->setHasModified(true);
+            if (alarms != nullptr) {
+                // Under the table's lock: a rebuild under way (printing the old zone) would
+                // otherwise clear the flag after it was set here, and the alarm times would
+                // keep the old zone until the next alarm.
+                Database::TableLock lock(alarms, true);
+                alarms->forgetRowTexts();
+                alarms->setHasModified(true);
+            }
         }
         if (!accepted) throw Exception(error, __func__, __LINE__);
         if (systemManager_ != nullptr) systemManager_->initNTPClient(info);

@@ -283,6 +283,7 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error) {
                 } else {
                     it->second = v;
                 }
+                noteChange();
                 modified_.store(true);
                 if (key == "mgntIpAddr" || key == "mgntIpGateway" || key == "mgntIpMask" || key == "mgntIface")
                     mgmtChanged = true;

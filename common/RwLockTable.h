@@ -53,6 +53,8 @@ public:
     // lock.
     void forgetRowTexts();
     std::string getCachedJson() const;
+    // The ready text itself, without a copy: valid while the caller holds the table's lock.
+    const std::string& getCachedJsonLockHeld() const { return cachedJson_; }
     // Called without the table lock: polls has-modified every 250 ms, at most 12 times,
     // and returns as soon as it is false.
     void waitForNewCachedJson() const;

@@ -40,14 +40,15 @@ void Manager::handlerApiRequestGet(APIData* request) {
         try {
             Database::TableLock lock(table, false);
             if (id == 0) {
-                // The ready text kept by the database worker: a read never serialises a table.
-                text = table->getCachedJson();
-            } else {
-                Container* row = table->getFromId(id);
-                if (row == nullptr)
-                    throw Exception("id(" + std::to_string(id) + ") not found on table " + name, __func__, __LINE__);
-                text = row->getJsonData(true, nullptr, 0);
+                // The ready text goes into the response straight from the table (one copy,
+                // under the read lock); a read never prints a whole table.
+                request->createResponseCompact(table->getCachedJsonLockHeld());
+                return;
             }
+            Container* row = table->getFromId(id);
+            if (row == nullptr)
+                throw Exception("id(" + std::to_string(id) + ") not found on table " + name, __func__, __LINE__);
+            text = row->getJsonData(true, nullptr, 0);
         } catch (const Exception& e) {
             throw Exception(e.getMessage(), __func__, __LINE__);
         } catch (...) {

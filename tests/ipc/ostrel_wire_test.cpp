@@ -57,6 +57,21 @@ struct ServerEndpoint {
     ~ServerEndpoint() { ostrel.close(); }
 };
 
+// After whatever went before, the server endpoint takes the next message whole.
+void expectNextMessageServed(ServerEndpoint& s, RawPeer& client) {
+    std::string message;
+    int64_t result = 0;
+    {
+        Aside call(s.port, [&] { result = s.ostrel.recv(message); });
+        client.sendTo(s.port, "0ping");
+        ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
+        client.sendTo(s.port, "0next");
+        ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
+    }
+    EXPECT_EQ(result, 4);
+    EXPECT_EQ(message, "next");
+}
+
 // An endpoint connected as client to a raw peer acting as the server.
 struct ClientEndpoint {
     TempDir dir;
@@ -293,16 +308,7 @@ TEST(OstrelErrors, OutOfStepDatagramCostsOneMessage) {
         EXPECT_EQ(s.ostrel.getErrorMessage(), std::string("ping error, received: ") + c.shown);
         EXPECT_FALSE(client.receive(0).has_value()) << "a bad ping got an answer";
 
-        int64_t result = 0;
-        {
-            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
-            client.sendTo(s.port, "0ping");
-            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
-            client.sendTo(s.port, "0next");
-            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
-        }
-        EXPECT_EQ(result, 4);
-        EXPECT_EQ(message, "next");
+        expectNextMessageServed(s, client);
     }
 }
 
@@ -371,16 +377,7 @@ TEST(OstrelBoundedWaits, PeerSilentMidMessage) {
         EXPECT_EQ(s.ostrel.getErrorMessage(), timeoutText);
         EXPECT_EQ(receiveTimeoutMs(s.ostrel), 0) << "a server must wait for its next ping for ever";
 
-        message.clear();
-        {
-            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
-            client.sendTo(s.port, "0ping");
-            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
-            client.sendTo(s.port, "0next");
-            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
-        }
-        EXPECT_EQ(result, 4);
-        EXPECT_EQ(message, "next");
+        expectNextMessageServed(s, client);
     }
     {
         SCOPED_TRACE("waiting for a reply that never comes");
@@ -479,16 +476,7 @@ TEST(OstrelLimits, MessageAboveTheLimitIsDrainedAndRefused) {
             EXPECT_TRUE(message == "kept") << "the caller's text now holds " << message.size() << " bytes";
         }
 
-        message.clear();
-        {
-            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
-            client.sendTo(s.port, "0ping");
-            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
-            client.sendTo(s.port, "0next");
-            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
-        }
-        EXPECT_EQ(result, 4);
-        EXPECT_EQ(message, "next");
+        expectNextMessageServed(s, client);
     }
 }
 

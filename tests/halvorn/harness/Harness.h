@@ -118,6 +118,9 @@ public:
     void start() {
         if (thread_.joinable()) return;
         endpoint_ = std::make_unique<Ostrel>(2010);
+        // A daemon killed in the middle of a task must not leave this thread (and stop(),
+        // which joins it) waiting for the task's last chunk for ever.
+        endpoint_->setTransferTimeout(ApiClient::kTransferTimeoutMs);
         if (!endpoint_->createSocket() || !endpoint_->bind(portFile_.c_str()))
             throw std::runtime_error(std::string("task peer: ") + endpoint_->getErrorMessage());
         stop_.store(false);

@@ -50,7 +50,7 @@ uint16_t hex16Arg(const std::string& text, const char* what) {
 
 const char* kHelp =
     "ok help status onus drop delay loss silent product firmware nvs restart ready leave return move discover "
-    "alarm event raw requests record rules state quit";
+    "alarm event raw requests record rules state ping quit";
 
 }  // namespace
 
@@ -180,6 +180,15 @@ std::string Simulator::command(const std::string& line, int64_t nowMs) {
       args(0, 0);
       quit_ = true;
       return "ok";
+    }
+    if (cmd == "ping") {
+      // Whether a ping to IP would be answered: only by a simulated OLT that is there, not
+      // restarting and not silent. Every loopback address answers a real ping, so the
+      // stand-in for ping asks here instead.
+      args(1, 1);
+      for (const Slot& s : olts_)
+        if (s.ip == w[1]) return std::string("ok ") + (s.silent || s.olt->restarting(nowMs) ? "0" : "1");
+      return "ok 0";
     }
     if (cmd == "status") {
       args(0, 1);

@@ -36,12 +36,18 @@ void PONCardHelper::clear() {
     response_.clear();
 }
 
+void PONCardHelper::throwIfAbandoned() const {
+    if (abandoned_.load()) throw Exception("OLT of slot " + slot_ + " does not answer: exchange abandoned", __func__, __LINE__);
+}
+
 void PONCardHelper::sendRequestMessage() {
+    throwIfAbandoned();
     socket_.sendRequestMessage(&request_, &response_);
     response_.parseAllMessages();
 }
 
 void PONCardHelper::sendCommand() {
+    throwIfAbandoned();
     socket_.sendRequestMessage(&request_, &response_);
     // These replies carry no data and the decoder table has no entry for them, so a plain
     // parse would call every successful reset "not handled". Their result code is what tells
@@ -59,7 +65,9 @@ bool PONCardHelper::runOperation(const char* name, const std::function<bool()>& 
     try {
         return body();
     } catch (const Exception& e) {
-        std::printf("%s\n", e.what());
+        // Once the ping loop has declared the OLT down, every remaining step fails by design;
+        // the outage is reported by what follows, not by a line per step.
+        if (!abandoned_.load()) std::printf("%s\n", e.what());
     } catch (...) {
         std::printf("Unknown Error at %s\n", name);
     }

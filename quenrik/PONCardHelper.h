@@ -14,6 +14,7 @@
 // it then returns false where it has a result. Nothing is retried inside an operation: the
 // main loop's next pass is the retry.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,11 @@ public:
     void setOltIpAddress(const std::string& ip);
     // Empties the request and the response buffers.
     void clear();
+    // Called by the ping loop once the OLT has failed three pings, before it waits for the
+    // slot lock: every exchange not yet sent fails at once (quietly) until setInitialState,
+    // so a pass or task under way gives the lock back after at most the exchange in flight
+    // instead of waiting out every remaining request of it. Thread-safe.
+    void abandonExchanges() { abandoned_.store(true); }
     // Sends the request buffer and parses every reply into the response buffer; throws.
     void sendRequestMessage();
 
@@ -210,6 +216,10 @@ private:
     bool sendOne(const char* name, const std::function<void()>& add);
     // The OLT MAC as the requests carry it.
     std::string oltMac() const { return card_.getMacAddress(); }
+
+    // Set by abandonExchanges (ping loop, no slot lock), cleared by setInitialState.
+    std::atomic<bool> abandoned_{false};
+    void throwIfAbandoned() const;
 
     std::string slot_;
     IPCWorker* notifier_ = nullptr;  // not owned; IPCWorker::getInstance() when not set

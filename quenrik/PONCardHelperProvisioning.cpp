@@ -278,6 +278,7 @@ bool PONCardHelper::doGetAllOnuKnown(bool clearFirst) {
 }
 
 void PONCardHelper::setInitialState() {
+    abandoned_.store(false);
     clear();
     isOnCtcMode_ = false;
     isGetAllOnuKnown_ = false;

@@ -21,7 +21,9 @@ void PONCardTask::pingLoop() {
             downHandled = false;
         } else if (!downHandled) {
             // Three failures in a row: forget the OLT's identity and provisioning, once per
-            // outage.
+            // outage. The pass under way may hold the slot lock through many unanswered
+            // requests; they are abandoned so that it ends after the one in flight.
+            helper_.abandonExchanges();
             std::lock_guard<std::mutex> lock(slotMutex_);
             try {
                 helper_.setInitialState();

@@ -20,6 +20,7 @@
 // process; tests build their own and start only the notifier (startNotifier), which the
 // destructor stops. The receiver, once started, runs until the process ends.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -71,6 +72,8 @@ public:
     void threadNotifyWorker();
 
     size_t getQueueSizeForTest();
+    // Notifications dropped because their send failed.
+    unsigned getFailedSendsForTest() const { return failedSends_.load(); }
     // Takes the oldest queued notification (nullptr when none), for tests that run no notifier.
     std::unique_ptr<APIData> takeNotificationForTest();
     // Shorter bounds for tests that make Halvorn vanish mid-send.
@@ -96,4 +99,5 @@ private:
     std::condition_variable queueSignal_;
     std::deque<std::unique_ptr<APIData>> queue_;  // guarded by queueMutex_
     bool stopping_ = false;                        // guarded by queueMutex_
+    std::atomic<unsigned> failedSends_{0};
 };

@@ -96,9 +96,11 @@ void IPCWorker::threadNotifyWorker() {
             // Halvorn may have restarted on the same port or be gone: set the channel up
             // afresh before the next notification. The failed one is dropped.
             endpoint.reset();
+            failedSends_.fetch_add(1);
         } catch (...) {
             std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
             endpoint.reset();
+            failedSends_.fetch_add(1);
         }
     }
 }

@@ -178,7 +178,7 @@ bool PONCardHelper::doGetOnuOpticsPower(OnuLink* link) {
         clear();
         request_.addGetCTC21OpticalTransceiverDiagnosis(link->getMacAddress());
         sendRequestMessage();
-        Container& answer = firstAnswer(__func__);
+        Container& answer = firstAnswer("doGetOnuOpticsPower");
         if (answer.getValue("result") != "0") return false;
         link->clearHasModified();
         link->setTemperature(TKHelper::toCelsius_Temperature(answer.getValue("transceiver_temperature")));
@@ -204,7 +204,7 @@ bool PONCardHelper::doGetOltOpticsPower(uint16_t port) {
         clear();
         request_.addGetStatistics(oltMac(), port);
         sendRequestMessage();
-        Container& answer = firstAnswer(__func__);
+        Container& answer = firstAnswer("doGetOltOpticsPower");
         if (answer.getValue("result") != "0" || !answer.hasList("result_list_stats")) return false;
         std::string txPower = "-", vcc = "-", bias = "-", temperature = "-";
         for (Container* stat : answer.getList("result_list_stats")) {

@@ -50,7 +50,7 @@ bool PONCardHelper::doGetOnuInformation(OnuLink* link) {
         clear();
         request_.addGetONUInformation(link->getMacAddress());
         sendRequestMessage();
-        Container& answer = firstAnswer(__func__);
+        Container& answer = firstAnswer("doGetOnuInformation");
         if (answer.getValue("result") == "0") link->setPonPort(answer.getValue("info_upstream_epon_port"));
         return true;
     });
@@ -233,7 +233,7 @@ bool PONCardHelper::deleteDestinationRules(uint16_t destinationId) {
         request_.addGetDestinationRules(destinationId);
         sendRequestMessage();
         Container* answer = response_.getContainer(0);
-        if (answer == nullptr) throw Exception("Container Destination Rules null", __func__, __LINE__);
+        if (answer == nullptr) throw Exception("Container Destination Rules null", "deleteDestinationRules", __LINE__);
         // The OLT's own bytes go back unchanged: a delete must name the rules exactly.
         const std::string rules = answer->getValue("payload");
         clear();
@@ -290,10 +290,10 @@ bool PONCardHelper::doSetOltVlan(const std::string& ponNumber, const std::string
         // Both texts are checked before any rule is deleted, and reported as they were given.
         unsigned long port = 0;
         if (!readDecimal(ponNumber, 1, port))
-            throw Exception("Impossible to add VLAN to PON Number(" + ponNumber + ")", __func__, __LINE__);
+            throw Exception("Impossible to add VLAN to PON Number(" + ponNumber + ")", "doSetOltVlan", __LINE__);
         unsigned long vlan = 0;
         if (!vlanId.empty() && (!readDecimal(vlanId, 4095, vlan) || vlan == 0))
-            throw Exception("Impossible to set VLAN ID equals to (" + vlanId + ")", __func__, __LINE__);
+            throw Exception("Impossible to set VLAN ID equals to (" + vlanId + ")", "doSetOltVlan", __LINE__);
         doClearAllRules(static_cast<uint16_t>(port));
         // No VLAN: the port is left without VLAN rules.
         if (vlanId.empty()) return true;

@@ -31,7 +31,7 @@ bool PONCardHelper::doRequestNVSEnabled() {
         clear();
         request_.addGetOLTNVSEnabled();
         sendRequestMessage();
-        card_.setNVSEnabled(firstAnswer(__func__).getValue("current") == "1");
+        card_.setNVSEnabled(firstAnswer("doRequestNVSEnabled").getValue("current") == "1");
         isGetNVSEnabled_ = true;
         return true;
     });
@@ -47,7 +47,7 @@ bool PONCardHelper::doRequestCtcMode() {
         request_.addGetOAMExtensionSetSupport(oltMac());
         sendRequestMessage();
         isOnCtcMode_ = false;
-        Container& answer = firstAnswer(__func__);
+        Container& answer = firstAnswer("doRequestCtcMode");
         if (answer.hasList("oam_sets")) {
             for (Container* set : answer.getList("oam_sets")) {
                 if (set->getValue("oui") == kCtcOui) {

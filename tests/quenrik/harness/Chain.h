@@ -434,6 +434,12 @@ public:
 
     // Sends one task as Halvorn's task sender does. Thread-safe.
     void sendTask(const std::string& uri, const std::string& data) {
+        APIData envelope;
+        envelope.createRequest("set", uri, data);
+        sendRaw(envelope.getJsonProtocol());
+    }
+    // Sends any text on the task channel. Thread-safe.
+    void sendRaw(const std::string& text) {
         std::lock_guard<std::mutex> l(sendMutex_);
         if (!sender_) {
             sender_ = std::make_unique<Ostrel>(2011);
@@ -445,9 +451,7 @@ public:
                 throw std::runtime_error("task sender: " + why);
             }
         }
-        APIData envelope;
-        envelope.createRequest("set", uri, data);
-        if (sender_->send(envelope.getJsonProtocol()) < 0) {
+        if (sender_->send(text) < 0) {
             const std::string why = sender_->getErrorMessage();
             sender_.reset();
             throw std::runtime_error("task send failed: " + why);

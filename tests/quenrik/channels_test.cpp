@@ -153,7 +153,8 @@ TEST_F(Channels, AnOltConfigWithAnAddressThatIsNotIPv4ChangesNothing) {
     // Pings keep going to the address the slot had.
     std::istringstream log(halvorn_test::readWholeFile(root_.path() + "/commands.log"));
     for (std::string line; std::getline(log, line);) {
-        if (line.rfind("ping ", 0) == 0) EXPECT_EQ("ping -w 1 -I 127.0.1.1 127.0.2.1", line);
+        if (line.rfind("ping ", 0) != 0) continue;
+        EXPECT_EQ("ping -w 1 -I 127.0.1.1 127.0.2.1", line);
     }
 
     // The same valid configuration again still starts the slot over: identified again.

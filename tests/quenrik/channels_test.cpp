@@ -3,6 +3,8 @@
 // Halvorn and when, a Halvorn that is late or restarts, tasks that must be refused.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include "harness/Chain.h"
 #include "harness/Provisioning.h"
 
@@ -200,4 +202,26 @@ TEST_F(Channels, RefusedTasksArePrintedAndTheNextTaskStillRuns) {
     halvorn_.sendTask("/slot/disable", R"({"slot_id":"1"})");
     EXPECT_TRUE(waitUntil([&] { return sim_.countRequests(1, 0x0009) == 2; }));
     EXPECT_TRUE(quenrik_.running());
+}
+
+TEST(ChannelsStartUp, ATaskChannelThatCannotBeBoundEndsTheProcess) {
+    TempRoot root;
+    // Something else holds the task channel's port.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in taken{};
+    taken.sin_family = AF_INET;
+    taken.sin_port = htons(2010);
+    taken.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&taken), sizeof taken));
+    QuenrikProcess quenrik(root.path(), 0.1);
+    try {
+        quenrik.start();
+    } catch (const std::runtime_error&) {
+        // It may already have ended by the time its port file appears.
+    }
+    EXPECT_TRUE(waitUntil([&] { return !quenrik.running(); }));
+    ::close(fd);
+    EXPECT_TRUE(WIFEXITED(quenrik.exitStatus()));
+    EXPECT_EQ(1, WEXITSTATUS(quenrik.exitStatus()));
+    EXPECT_TRUE(quenrik.logContains("Fatal Error - threadWorker[")) << quenrik.log();
 }

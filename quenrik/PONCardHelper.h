@@ -214,6 +214,8 @@ private:
     bool runOperation(const char* name, const std::function<bool()>& body);
     // Clears the buffers, lets add fill the request buffer, sends and parses: one operation.
     bool sendOne(const char* name, const std::function<void()>& add);
+    // The same for a command whose reply has nothing to decode (sendCommand).
+    bool commandOne(const char* name, const std::function<void()>& add);
     // The OLT MAC as the requests carry it.
     std::string oltMac() const { return card_.getMacAddress(); }
 

@@ -259,12 +259,7 @@ bool PONCardHelper::doDeleteSLA(const std::string& queue) {
 }
 
 bool PONCardHelper::doResetOnu(const std::string& mac) {
-    return runOperation(__func__, [&] {
-        clear();
-        request_.addResetONU(Helper::replaceAll(mac, ":", ""));
-        sendCommand();
-        return true;
-    });
+    return commandOne(__func__, [&] { request_.addResetONU(Helper::replaceAll(mac, ":", "")); });
 }
 
 bool PONCardHelper::doEnableOnu(const std::string& mac) {
@@ -272,12 +267,7 @@ bool PONCardHelper::doEnableOnu(const std::string& mac) {
 }
 
 bool PONCardHelper::doDisableOnu(const std::string& mac) {
-    return runOperation(__func__, [&] {
-        clear();
-        request_.addDisableLink(Helper::replaceAll(mac, ":", ""));
-        sendCommand();
-        return true;
-    });
+    return commandOne(__func__, [&] { request_.addDisableLink(Helper::replaceAll(mac, ":", "")); });
 }
 
 bool PONCardHelper::doSetOnuVlan(const std::string& vlanId, const std::string& mac) {

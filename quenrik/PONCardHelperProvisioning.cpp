@@ -226,21 +226,11 @@ bool PONCardHelper::doDisableOLT() {
 }
 
 bool PONCardHelper::doResetOLT() {
-    return runOperation(__func__, [&] {
-        clear();
-        request_.addResetOLT();
-        sendCommand();
-        return true;
-    });
+    return commandOne(__func__, [&] { request_.addResetOLT(); });
 }
 
 bool PONCardHelper::doRestoreDefault() {
-    return runOperation(__func__, [&] {
-        clear();
-        request_.addRestoreOLTDefaults();
-        sendCommand();
-        return true;
-    });
+    return commandOne(__func__, [&] { request_.addRestoreOLTDefaults(); });
 }
 
 bool PONCardHelper::doGetAllOnuKnown(bool clearFirst) {

@@ -3,8 +3,6 @@
 // Halvorn and when, a Halvorn that is late or restarts, tasks that must be refused.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include "harness/Chain.h"
 #include "harness/Provisioning.h"
 
@@ -109,12 +107,7 @@ TEST_F(Channels, SlotResetAsksForTheConfigurationBeforeAnythingReachesTheCard) {
     // The configuration arrives: identified and provisioned afresh.
     const size_t from = sim_.record(1).size();
     halvorn_.answerConfig(1);
-    ASSERT_TRUE(waitUntil([&] {
-        const std::vector<Request> all = sim_.record(1);
-        return all.size() > from &&
-               findSequence(std::vector<Request>(all.begin() + static_cast<long>(from), all.end()),
-                            provisioningSequence(1, false)) != std::string::npos;
-    }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return findSequence(sim_.record(1), provisioningSequence(1, false), from) != std::string::npos; }, 20s));
     EXPECT_EQ(0x0007, sim_.record(1)[from].id);
 }
 
@@ -207,12 +200,8 @@ TEST_F(Channels, RefusedTasksArePrintedAndTheNextTaskStillRuns) {
 TEST(ChannelsStartUp, ATaskChannelThatCannotBeBoundEndsTheProcess) {
     TempRoot root;
     // Something else holds the task channel's port.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in taken{};
-    taken.sin_family = AF_INET;
-    taken.sin_port = htons(2010);
-    taken.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&taken), sizeof taken));
+    const int fd = bindLoopbackUdp(2010);
+    ASSERT_GE(fd, 0);
     QuenrikProcess quenrik(root.path(), 0.1);
     try {
         quenrik.start();

@@ -3,8 +3,6 @@
 // message, one that is gone for a while.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include "APIData.h"
 #include "IPCWorker.h"
 #include "harness/Chain.h"
@@ -84,12 +82,8 @@ TEST_F(Notifier, NotificationsWaitForALateHalvornAndLeaveInCallOrder) {
 TEST_F(Notifier, AFailedSendCostsThatNotificationAndTheNextOnesGoThrough) {
     testing::internal::CaptureStdout();
     // A Halvorn that answers the ping and then dies before acknowledging the message.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in self{};
-    self.sin_family = AF_INET;
-    self.sin_port = htons(2000);
-    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self));
+    const int fd = bindLoopbackUdp(2000);
+    ASSERT_GE(fd, 0);
     halvorn_test::writeWholeFile(root_.path() + "/tmp/quenhal.ipc", "2000");
     worker_->startNotifier();
     add("lost-mid-message");

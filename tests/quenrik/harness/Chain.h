@@ -73,6 +73,19 @@ inline std::vector<std::string> daemonEnvironment(const std::string& root,
     return env;
 }
 
+// A UDP socket bound to 127.0.0.1:port (a channel port held by someone else, or a bare peer
+// that speaks the channel by hand); -1 when the port is taken.
+inline int bindLoopbackUdp(int port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_port = htons(static_cast<uint16_t>(port));
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
 inline void killAndReap(pid_t& pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGKILL);

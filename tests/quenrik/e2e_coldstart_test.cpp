@@ -151,3 +151,27 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
     EXPECT_EQ("", sim.state(1, "destinations"));
     EXPECT_TRUE(chain.quenrik().running());
 }
+
+TEST(ColdStart, ACardLeftHalfProvisionedIsResetAndProvisionedAgain) {
+    ChainOptions o;
+    o.olts = 1;
+    o.onus = 1;
+    // The card refuses the first Set Path: CTC mode is on by then, so without a reset the slot
+    // would take this card as provisioned for good, one path short.
+    o.beforeQuenrik = [](Chain& c) { c.sim().ok("refuse 1 0178 1"); };
+    Chain chain(o);
+    Simulator& sim = chain.sim();
+    ASSERT_TRUE(waitUntil([&] { return sim.countRequests(1, 0x0009) == 2 && chain.allOnusOnline({1}); }, 30s))
+        << chain.quenrik().log();
+    const std::vector<Request> record = sim.record(1);
+    const Expected sequence = provisioningSequence(1, false);
+    const size_t first = findSequence(record, sequence);
+    ASSERT_NE(std::string::npos, first);
+    // The first run ends with the reset, and a second full run follows.
+    ASSERT_GT(record.size(), first + sequence.size());
+    EXPECT_EQ(0x0006, record[first + sequence.size()].id);
+    EXPECT_NE(std::string::npos, findSequence(record, sequence, first + sequence.size()));
+    EXPECT_EQ("8192,8194,8196,8198,8200,8202,8204,8206", sim.state(1, "paths"));
+    EXPECT_TRUE(chain.quenrik().logContains("Error Return Code(PARAM_OUT_OF_RANGE) from Message ID <376>"));
+    EXPECT_TRUE(chain.quenrik().logContains("Provisioning of slot 1 incomplete: resetting the OLT"));
+}

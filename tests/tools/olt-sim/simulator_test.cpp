@@ -180,3 +180,12 @@ TEST_F(SimulatorTest, PingIsAnsweredOnlyByAnOltThatIsThereAwakeAndNotSilent) {
   EXPECT_EQ("ok 1", cmd("ping 127.0.2.2"));
   EXPECT_EQ("error wrong number of arguments for ping", cmd("ping"));
 }
+
+TEST_F(SimulatorTest, RefusedRequestsAreAnsweredWithOutOfRangeAndChangeNothing) {
+  ASSERT_EQ("ok", cmd("refuse 1 012d 1"));
+  receive(0, request(7));
+  receive(0, request(8));
+  EXPECT_EQ((std::vector<std::string>{"1:012d000700020003", "1:" + nvsReply(8)}), due(0));
+  EXPECT_EQ("ok 2", cmd("requests 1"));
+  EXPECT_EQ("error message ID must be an even number of hex digits", cmd("refuse 1 12d 1"));
+}

@@ -6,11 +6,11 @@
 //   ping loop  checks that the OLT answers a ping and returns the slot to identification
 //              after three failures in a row (once per outage).
 //
-// Locks, never nested: slotMutex_ serialises every conversation with the OLT (held by the
-// main loop for a whole pass, by the task loop for one task, by the ping loop only around
-// setInitialState); taskMutex_ guards the task queue only; addressMutex_ guards the two
-// addresses, which the task loop writes under the slot lock and the ping loop copies
-// without it. start() runs the threads until the process ends; a PONCardTask that was
+// Locks: slotMutex_ serialises every conversation with the OLT (held by the main loop for a
+// whole pass, by the task loop for one task, by the ping loop only around setInitialState);
+// taskMutex_ guards the task queue only and is never held with another; addressMutex_
+// guards the two addresses, which the task loop writes under the slot lock and the ping
+// loop copies without it. Order: slotMutex_, then addressMutex_ (held for a copy only). start() runs the threads until the process ends; a PONCardTask that was
 // never started (tests) can be destroyed, one that was must not be.
 
 #include <condition_variable>

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -e
 PKGS="build-essential cmake ninja-build pkg-config libcjson-dev libsnmp-dev libssl-dev \
-libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev tar iproute2 procps"
+libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev tar iproute2 procps \
+iputils-ping perl-base"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -109,15 +109,17 @@ struct Task {
     std::string data;  // the task's JSON object text
 };
 
-// Quenrik's task receiver: an Ostrel server on <root>/tmp/halquen.ipc, own port 2010.
+// Quenrik's task receiver: an Ostrel server on <root>/tmp/halquen.ipc, own port 2010. With
+// another port file and port (Halvorn's notification receiver: quenhal.ipc, 2000) it records
+// whatever a client sends there the same way.
 class TaskPeer {
 public:
-    explicit TaskPeer(std::string portFile) : portFile_(std::move(portFile)) {}
+    explicit TaskPeer(std::string portFile, int port = 2010) : portFile_(std::move(portFile)), port_(port) {}
     ~TaskPeer() { stop(); }
 
     void start() {
         if (thread_.joinable()) return;
-        endpoint_ = std::make_unique<Ostrel>(2010);
+        endpoint_ = std::make_unique<Ostrel>(port_);
         // A daemon killed in the middle of a task must not leave this thread (and stop(),
         // which joins it) waiting for the task's last chunk for ever.
         endpoint_->setTransferTimeout(ApiClient::kTransferTimeoutMs);
@@ -178,6 +180,7 @@ private:
     }
 
     std::string portFile_;
+    int port_;
     std::unique_ptr<Ostrel> endpoint_;
     std::thread thread_;
     std::atomic<bool> stop_{false};

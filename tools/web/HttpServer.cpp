@@ -101,6 +101,29 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
     return send(connection, app->handle(pending->request));
 }
 
+// Percent-decoding of paths and query values, like libmicrohttpd's own except that "%00"
+// stays as it is: a decoded zero byte would cut the path short ("/static/app.js%00.png"
+// would name app.js), so such a path names nothing and answers 404.
+size_t unescape(void*, MHD_Connection*, char* s) {
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    char* out = s;
+    for (const char* in = s; *in;) {
+        if (in[0] == '%' && in[1] && in[2] && hex(in[1]) >= 0 && hex(in[2]) >= 0 && (in[1] != '0' || in[2] != '0')) {
+            *out++ = static_cast<char>(hex(in[1]) * 16 + hex(in[2]));
+            in += 3;
+        } else {
+            *out++ = *in++;
+        }
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - s);
+}
+
 void onCompleted(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
     delete static_cast<Pending*>(*state);
     *state = nullptr;
@@ -124,7 +147,7 @@ bool HttpServer::start(std::string& error) {
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
         &onRequest, &app_, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT,
         config_.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, config_.connectionTimeoutSeconds,
-        MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
+        MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_UNESCAPE_CALLBACK, &unescape, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
     if (!daemon_) {
         error = "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " + std::strerror(errno);
         return false;

@@ -1,6 +1,7 @@
 #include "HttpServer.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 
@@ -18,7 +19,10 @@ struct Pending {
     HttpRequest request;
     size_t limit = 0;
     bool tooLarge = false;
+    bool large = false;  // a big body or answer went through: trim the heap afterwards
 };
+
+constexpr size_t kLargeAnswer = 128 * 1024;
 
 int collectHeader(void* cls, MHD_ValueKind kind, const char* key, const char* value) {
     auto* r = static_cast<HttpRequest*>(cls);
@@ -98,7 +102,12 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
     }
     if (pending->tooLarge)
         return send(connection, errorResponse(413, "Request body too large: at most " + std::to_string(pending->limit) + " bytes"));
-    return send(connection, app->handle(pending->request));
+    const HttpResponse answer = app->handle(pending->request);
+    // Answers built from whole tables (the table itself, the chassis summary) free their
+    // parse trees and texts here.
+    pending->large = answer.body.size() > kLargeAnswer || pending->request.body.size() > kLargeAnswer ||
+                     pending->request.path == "/api/overview";
+    return send(connection, answer);
 }
 
 // Percent-decoding of paths and query values, like libmicrohttpd's own except that "%00"
@@ -125,8 +134,13 @@ size_t unescape(void*, MHD_Connection*, char* s) {
 }
 
 void onCompleted(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
-    delete static_cast<Pending*>(*state);
+    auto* pending = static_cast<Pending*>(*state);
+    const bool large = pending && pending->large;
+    delete pending;
     *state = nullptr;
+    // Each connection thread may leave a table's worth of freed blocks in its heap arena;
+    // return them, so resident memory stays near what the server really holds.
+    if (large) malloc_trim(0);
 }
 
 }  // namespace

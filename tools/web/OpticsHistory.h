@@ -4,8 +4,9 @@
 // "onu:<mac>"), five measurements: transmit power, receive power (dBm), supply voltage (V),
 // bias current (mA), temperature (degrees C). The last fineSlots samples are kept as they
 // are; older ones survive as the mean of each run of coarseEvery samples, coarseSlots of
-// them. With the defaults that is 2 hours at 30 s and 24 hours at 5 minutes: 1024 ONUs cost
-// about 5.5 MiB, where 24 hours at 30 s would cost 29 MiB alone. Values are stored as
+// them. With the defaults that is 2 hours at 30 s and 24 hours at 10 minutes (as many points
+// as a chart of a day can show): 1024 ONUs cost about 4 MiB, where 24 hours at 30 s would
+// cost 29 MiB alone. The rings of an entity are allocated whole when it is first seen. Values are stored as
 // hundredths in 16 bits (the system reports two decimals); absent values are holes.
 // An entity unseen for the whole history span is dropped. Thread-safe (one mutex).
 
@@ -24,7 +25,7 @@ public:
     static const std::array<const char*, kMetrics> kNames;
     using Values = std::array<std::string, kMetrics>;  // texts as the tables hold them
 
-    OpticsHistory(size_t fineSlots = 240, size_t coarseEvery = 10, size_t coarseSlots = 288);
+    OpticsHistory(size_t fineSlots = 240, size_t coarseEvery = 20, size_t coarseSlots = 144);
 
     // One sample at time t (seconds): every entity measured now, keyed as above.
     void addSample(time_t t, const std::map<std::string, Values>& sample);

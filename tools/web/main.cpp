@@ -1,6 +1,7 @@
 // ponmc-web: the card's web interface. Reads the port from Halvorn's "webPort" setting
 // (unless --port says otherwise), loads the pages, starts the optical sampler and serves
 // until SIGINT or SIGTERM.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
         return 64;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // One heap arena per connection thread would keep each thread's freed table texts;
+    // the server's load is a few operators, so two arenas are plenty.
+    mallopt(M_ARENA_MAX, 2);
 
     // Block the stop signals in every thread; the main thread waits for them below.
     sigset_t stopSignals;

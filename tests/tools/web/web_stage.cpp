@@ -9,11 +9,21 @@
 //   quit                   (or end of input) stop everything
 // Binds the system's fixed ports: run it inside /work/netns-run.sh next to other tests.
 //   web-stage [--onus-per-port N] [--sample-seconds N] [--alarms N]
+#include <signal.h>
+
 #include <iostream>
 
 #include "WebStage.h"
 
+// SIGTERM and SIGINT end the command loop like "quit", so the daemons are stopped too:
+// the interrupted read fails and the stage's destructor runs.
+void onStop(int) {}
+
 int main(int argc, char** argv) {
+    struct sigaction stop {};
+    stop.sa_handler = onStop;  // no SA_RESTART: the blocked read returns
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
     web_test::WebStage::Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];

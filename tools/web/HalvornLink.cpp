@@ -17,9 +17,22 @@ long HalvornLink::lastExchangeMs() const {
 }
 
 ApiClient::Response HalvornLink::exchange(const std::string& action, const std::string& uri, const std::string& data) {
-    std::unique_lock<std::timed_mutex> turn(exchangeMutex_, std::defer_lock);
-    if (!turn.try_lock_for(std::chrono::milliseconds(limits_.queueWaitMs)))
-        throw Unreachable("Halvorn is busy or not answering: no turn on the web channel");
+    {
+        std::unique_lock<std::mutex> l(stateMutex_);
+        if (!turnFree_.wait_for(l, std::chrono::milliseconds(limits_.queueWaitMs), [this] { return !busy_; }))
+            throw Unreachable("Halvorn is busy or not answering: no turn on the web channel");
+        busy_ = true;
+    }
+    struct Release {
+        HalvornLink& link;
+        ~Release() {
+            {
+                std::lock_guard<std::mutex> l(link.stateMutex_);
+                link.busy_ = false;
+            }
+            link.turnFree_.notify_one();
+        }
+    } release{*this};
     ApiClient client(portFile_, ApiClient::kWebClientPort);
     client.setPortFileWaitSeconds(limits_.portFileWaitSeconds);
     client.setPingLimits(1, limits_.pingTimeoutMs);

@@ -8,6 +8,7 @@
 // not answer; an error inside the answer is returned in Response::err.
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -46,8 +47,12 @@ private:
 
     const std::string portFile_;
     const Limits limits_;
-    std::timed_mutex exchangeMutex_;  // one exchange of this process at a time
-    mutable std::mutex stateMutex_;   // guards the two fields below
+    // One exchange of this process at a time: busy_ is the turn, waited for with a limit.
+    // (A condition variable rather than std::timed_mutex, whose timed lock ThreadSanitizer
+    // does not see.)
+    mutable std::mutex stateMutex_;  // guards the three fields below
+    std::condition_variable turnFree_;
+    bool busy_ = false;
     bool reachable_ = true;
     long lastExchangeMs_ = 0;
 };

@@ -1,9 +1,8 @@
 // OLT table and the page of one OLT: identity, editable settings, optics of both PON
 // ports with their history, and the OLT actions.
-import { useEffect, useState } from './lib/hooks.module.js';
-import { post, put, usePoll } from './api.js';
+import { post, usePoll } from './api.js';
 import { OpticsCharts } from './charts.js';
-import { Field, Link, Notice, Spinner, Toggle, changes, dash, html, linkStatus, num, useConfirm } from './ui.js';
+import { Field, Link, Notice, Spinner, Toggle, dash, html, linkStatus, num, useConfirm, useRowEditor } from './ui.js';
 
 const editable = ['qvCfgOLTName', 'qvCfgOLTIpAddress', 'qvCfgOLTOnu2Onu', 'qvCfgOLTPON0VlanId',
   'qvCfgOLTPON0DisUntagged', 'qvCfgOLTPON1VlanId', 'qvCfgOLTPON1DisUntagged'];
@@ -44,31 +43,13 @@ const actions = [
 
 export function OltPage({ id }) {
   const { data, error, refresh } = usePoll([`/api/olttable/${id}`, `/api/slottable/${id}`, '/api/moduleolttable'], 5000);
-  const [form, setForm] = useState(null);
-  const [errors, setErrors] = useState({});
-  const [message, setMessage] = useState(null);
   const [ask, dialog] = useConfirm();
   const row = data && data[0];
-  useEffect(() => { if (row && !form) setForm({ ...row }); }, [row]);
+  const { f, edit, errors, message, setMessage, dirty, save, undo } = useRowEditor(`/api/olttable/${id}`, row, editable, refresh);
   if (!data) return error ? html`<${Notice} kind="error">${error.message}</${Notice}>` : html`<${Spinner} />`;
   const [, slot, modules] = data;
   const slotNo = row.qvCfgOLTSlotIndex;
   const ports = [1, 2].map((p) => modules.find((m) => m.qvOpticModuleOltSlotIndex === slotNo && m.qvOpticModuleOltPonIndex === String(p)) || {});
-  const edit = (k, v) => setForm({ ...form, [k]: v });
-  const dirty = form && Object.keys(changes(row, form, editable)).length > 0;
-  const save = async (e) => {
-    e.preventDefault();
-    setErrors({}); setMessage(null);
-    try {
-      const saved = await put(`/api/olttable/${id}`, changes(row, form, editable));
-      setForm({ ...saved });
-      setMessage({ kind: 'ok', text: 'Saved.' });
-      refresh();
-    } catch (err) {
-      setErrors(err.fields || {});
-      setMessage({ kind: 'error', text: err.message });
-    }
-  };
   const act = ([path, label, question, danger]) => ask({
     title: `${label} slot ${slotNo}`, text: question.replace('%s', slotNo), confirmLabel: label, danger,
     run: async () => {
@@ -78,7 +59,6 @@ export function OltPage({ id }) {
       } catch (err) { setMessage({ kind: 'error', text: err.message }); }
     },
   });
-  const f = form || row;
   return html`<p class="crumbs"><${Link} href="/olts">OLTs</${Link}> › Slot ${slotNo}</p>
     <section class="panel">
       <h2>OLT in slot ${slotNo} ${linkStatus(slot.qvSlotStatus)}</h2>
@@ -107,7 +87,7 @@ export function OltPage({ id }) {
           onInput=${edit} error=${errors[`qvCfgOLTPON${p}DisUntagged`]} />
       </fieldset>`)}</div>
       <div class="actions"><button class="primary" type="submit" disabled=${!dirty}>Save</button>
-        <button type="button" disabled=${!dirty} onClick=${() => { setForm({ ...row }); setErrors({}); }}>Undo</button></div>
+        <button type="button" disabled=${!dirty} onClick=${undo}>Undo</button></div>
     </form>
     <section class="panel"><h2>Optics</h2>
       <table class="grid"><thead><tr><th>Port</th><th>Tx power</th><th>Voltage</th><th>Bias</th><th>Temperature</th></tr></thead>

@@ -1,9 +1,9 @@
 // ONU table (search, filters, sorting) and the page of one ONU: settings, link state,
 // optics with history, and the actions reset and remove.
 import { useEffect, useMemo, useState } from './lib/hooks.module.js';
-import { post, put, usePoll } from './api.js';
+import { post, usePoll } from './api.js';
 import { OpticsCharts } from './charts.js';
-import { Field, Link, Notice, Spinner, Toggle, changes, dash, html, linkStatus, navigate, num, useConfirm } from './ui.js';
+import { Field, Link, Notice, Spinner, Toggle, dash, html, linkStatus, navigate, num, useConfirm, useRowEditor } from './ui.js';
 
 const PAGE = 200;
 
@@ -91,30 +91,14 @@ const editable = ['qvCfgONUName', 'qvCfgONUVlanId', 'qvCfgONUEnabled'];
 
 export function OnuPage({ id }) {
   const { data, error, refresh } = usePoll([`/api/onutable/${id}`, '/api/moduleonutable'], 5000);
-  const [form, setForm] = useState(null);
-  const [errors, setErrors] = useState({});
-  const [message, setMessage] = useState(null);
   const [ask, dialog] = useConfirm();
   const row = data && data[0];
-  useEffect(() => { if (row && !form) setForm({ ...row }); }, [row]);
+  const { f, edit, errors, message, setMessage, dirty, save, undo } = useRowEditor(`/api/onutable/${id}`, row, editable, refresh);
   if (!data) {
     if (error && error.status === 404) return html`<p>This ONU is no longer in the table. <${Link} href="/onus">All ONUs</${Link}></p>`;
     return error ? html`<${Notice} kind="error">${error.message}</${Notice}>` : html`<${Spinner} />`;
   }
   const module = data[1].find((m) => m.qvOpticModuleOnuPhysicalID === row.qvCfgONUPhysicalID) || {};
-  const edit = (k, v) => setForm({ ...form, [k]: v });
-  const f = form || row;
-  const dirty = form && Object.keys(changes(row, form, editable)).length > 0;
-  const save = async (e) => {
-    e.preventDefault();
-    setErrors({}); setMessage(null);
-    try {
-      const saved = await put(`/api/onutable/${id}`, changes(row, form, editable));
-      setForm({ ...saved });
-      setMessage({ kind: 'ok', text: 'Saved.' });
-      refresh();
-    } catch (err) { setErrors(err.fields || {}); setMessage({ kind: 'error', text: err.message }); }
-  };
   const target = { slot_id: row.qvCfgONUSlotIndex, mac_address: row.qvCfgONUPhysicalID };
   const reset = () => ask({
     title: 'Reset ONU', text: `Reset ONU ${row.qvCfgONUPhysicalID}? Its subscriber loses service while it restarts.`,
@@ -155,7 +139,7 @@ export function OnuPage({ id }) {
         <${Toggle} label="Traffic enabled" name="qvCfgONUEnabled" value=${f.qvCfgONUEnabled} onInput=${edit} error=${errors.qvCfgONUEnabled} />
       </div>
       <div class="actions"><button class="primary" type="submit" disabled=${!dirty}>Save</button>
-        <button type="button" disabled=${!dirty} onClick=${() => { setForm({ ...row }); setErrors({}); }}>Undo</button></div>
+        <button type="button" disabled=${!dirty} onClick=${undo}>Undo</button></div>
     </form>
     <section class="panel"><h2>Optics</h2>
       <dl class="facts-list">

@@ -3,6 +3,7 @@
 import { h } from './lib/preact.module.js';
 import { useEffect, useRef, useState } from './lib/hooks.module.js';
 import htm from './lib/htm.module.js';
+import { put } from './api.js';
 
 export const html = htm.bind(h);
 
@@ -105,3 +106,26 @@ export function changes(original, edited, keys) {
 }
 
 export function Spinner() { return html`<span class="spinner" aria-label="loading"></span>`; }
+
+// The edit form of one table row (OLT or ONU page): the edited copy, its field errors, the
+// result line, and saving only the changed members with PUT.
+export function useRowEditor(path, row, keys, refresh) {
+  const [form, setForm] = useState(null);
+  const [errors, setErrors] = useState({});
+  const [message, setMessage] = useState(null);
+  useEffect(() => { if (row && !form) setForm({ ...row }); }, [row]);
+  const edit = (k, v) => setForm({ ...form, [k]: v });
+  const dirty = !!(row && form && Object.keys(changes(row, form, keys)).length > 0);
+  const save = async (e) => {
+    e.preventDefault();
+    setErrors({}); setMessage(null);
+    try {
+      const saved = await put(path, changes(row, form, keys));
+      setForm({ ...saved });
+      setMessage({ kind: 'ok', text: 'Saved.' });
+      refresh();
+    } catch (err) { setErrors(err.fields || {}); setMessage({ kind: 'error', text: err.message }); }
+  };
+  const undo = () => { setForm({ ...row }); setErrors({}); };
+  return { f: form || row, edit, errors, message, setMessage, dirty, save, undo };
+}

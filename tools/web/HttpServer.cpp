@@ -160,7 +160,7 @@ bool HttpServer::start(std::string& error) {
     daemon_ = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
         &onRequest, &app_, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT,
-        config_.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, config_.connectionTimeoutSeconds,
+        config_.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, config_.connectionTimeoutSeconds,
         MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_UNESCAPE_CALLBACK, &unescape, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
     if (!daemon_) {
         error = "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " + std::strerror(errno);

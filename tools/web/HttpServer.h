@@ -18,6 +18,7 @@ public:
         std::string address = "127.0.0.1";
         int port = 0;  // 0: any free port (tests)
         unsigned connectionLimit = 64;
+        unsigned perAddressLimit = 24;  // one client cannot take every connection thread
         unsigned connectionTimeoutSeconds = 60;
     };
 

@@ -104,13 +104,14 @@ public:
         int onusPerPort = 4;
         int sampleSeconds = 30;
         int extraAlarms = 0;
-        bool seed = true;
+        bool seed = true;          // needs Halvorn started
+        bool startHalvorn = true;  // false: the web server starts before the daemon
         std::vector<std::string> webArgs;  // more options for ponmc-web
     };
 
     WebStage() : WebStage(Options()) {}
-    explicit WebStage(const Options& options) : options_(options) {
-        if (options.seed) seed();
+    explicit WebStage(const Options& options) : options_(options), harness_(harnessOptions(options)) {
+        if (options.seed && options.startHalvorn) seed();
         startWeb();
     }
     ~WebStage() { stopWeb(); }
@@ -227,6 +228,11 @@ public:
     }
 
 private:
+    static Harness::Options harnessOptions(const Options& options) {
+        Harness::Options h;
+        h.startDaemon = options.startHalvorn;
+        return h;
+    }
     static std::string oltModule(int slot, int pon) {
         char buf[256];
         std::snprintf(buf, sizeof(buf),

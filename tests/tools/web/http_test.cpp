@@ -261,6 +261,17 @@ TEST_F(Http, AStoppedHalvornIsReportedAndTheServerRecovers) {
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return page("GET", "/api/slottable").status == 200; }, 20s, 200ms));
 }
 
+TEST_F(Http, AFrozenHalvornCostsSecondsAndIsFoundAgain) {
+    ::kill(stage_->halvorn().pid(), SIGSTOP);
+    HttpReply frozen = page("GET", "/api/slottable");
+    EXPECT_EQ(frozen.status, 503);
+    ::kill(stage_->halvorn().pid(), SIGCONT);
+    // The daemon then finds a stale ping of ours; the exchanges after it must come right.
+    EXPECT_TRUE(halvorn_test::waitUntil([&] { return page("GET", "/api/slottable").status == 200; }, 40s, 500ms));
+    EXPECT_EQ(page("GET", "/api/onutable/1").status, 200);
+    EXPECT_EQ(page("PUT", "/api/onutable/1", "{\"qvCfgONUName\":\"after\"}").status, 200);
+}
+
 // Last: a restore ends in the card's reboot (the stand-in records it).
 TEST_F(Http, RestoreChecksTheArchiveThenHandsItToHalvorn) {
     HttpReply notTar = page("POST", "/api/restore", std::string(2048, 'x'));
@@ -282,4 +293,20 @@ TEST_F(Http, RestoreChecksTheArchiveThenHandsItToHalvorn) {
     EXPECT_EQ(r.status, 202) << r.body;
     EXPECT_EQ(stage_->halvorn().readFile("/tmp/restoreConfig.bin"), backup.body);
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return stage_->halvorn().countCommand(stage_->halvorn().path("/sbin/reboot")) == 1; }, 15s));
+}
+
+// The web server may come up first (the sandbox starts everything at once): it serves the
+// login page, reports the database as unreachable, and works as soon as Halvorn is there.
+TEST(HttpStart, BeforeHalvorn) {
+    WebStage::Options options;
+    options.startHalvorn = false;
+    WebStage stage(options);
+    const std::string credentials = "{\"user\":\"mzpw\",\"password\":\"mzpw\"}";
+    EXPECT_EQ(http(stage.port(), "GET", "/login").status, 200);
+    HttpReply early = http(stage.port(), "POST", "/api/login", {}, credentials);
+    EXPECT_EQ(early.status, 503);
+    EXPECT_NE(early.body.find("The card's database is unreachable"), std::string::npos);
+    stage.halvorn().start();
+    EXPECT_TRUE(halvorn_test::waitUntil([&] { return http(stage.port(), "POST", "/api/login", {}, credentials).status == 200; },
+                                        30s, 250ms));
 }

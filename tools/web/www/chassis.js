@@ -64,8 +64,8 @@ export function Chassis() {
     <section class="panel">
       <h2>Chassis</h2>
       <div class="chassis" data-chassis>${data.slots.map((slot) => html`<${Slot} key=${slot.slot} slot=${slot} />`)}</div>
-      <p class="legend muted"><span class="dot ok"></span> all ONUs online <span class="dot warn"></span> some offline
-        <span class="dot none"></span> no ONUs <span class="dot down"></span> slot offline</p>
+      <p class="legend muted">${[['ok', 'all ONUs online'], ['warn', 'some offline'], ['none', 'no ONUs'], ['down', 'slot offline']]
+        .map(([kind, text]) => html`<span class="nowrap"><span class=${'dot ' + kind}></span> ${text}</span>`)}</p>
     </section>
     <section class="panel">
       <h2>Newest alarms <${Link} href="/alarms" class="more">all alarms</${Link}></h2>

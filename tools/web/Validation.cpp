@@ -31,6 +31,11 @@ bool numberIn(const std::string& t, long lo, long hi) {
 std::string flag(const std::string& key, const std::string& v) {
     return v == "0" || v == "1" ? "" : "Invalid flag(" + v + ") for '" + key + "': 0 or 1";
 }
+// The OLT row's ONU-to-ONU switch: the line-card manager turns it on only for "2"; "1" (the
+// stored default) and "0" both mean off.
+std::string onu2onu(const std::string& key, const std::string& v) {
+    return v == "0" || v == "1" || v == "2" ? "" : "Invalid value(" + v + ") for '" + key + "': 2 on, 1 or 0 off";
+}
 std::string vlan(const std::string& key, const std::string& v) {
     return v.empty() || numberIn(v, 0, 4094) ? "" : "Invalid VLAN(" + v + ") for '" + key + "': 1 to 4094, or 0 or empty for none";
 }
@@ -144,7 +149,7 @@ bool isMac(const std::string& text) {
 
 Result checkRowChange(const std::string& table, const cJSON* change) {
     static const std::map<std::string, Check> olt = {
-        {"qvCfgOLTName", name},           {"qvCfgOLTIpAddress", hostAddress},   {"qvCfgOLTOnu2Onu", flag},
+        {"qvCfgOLTName", name},           {"qvCfgOLTIpAddress", hostAddress},   {"qvCfgOLTOnu2Onu", onu2onu},
         {"qvCfgOLTPON0VlanId", vlan},     {"qvCfgOLTPON0DisUntagged", flag},    {"qvCfgOLTPON1VlanId", vlan},
         {"qvCfgOLTPON1DisUntagged", flag}};
     static const std::map<std::string, Check> onu = {

@@ -141,6 +141,8 @@ TEST(Validation, ChangesAreCheckedPerMember) {
         {"olt address", "olttable", R"({"qvCfgOLTIpAddress":"192.168.1.300"})", "", "qvCfgOLTIpAddress"},
         {"olt vlan", "olttable", R"({"qvCfgOLTPON1VlanId":"12","qvCfgOLTPON1DisUntagged":"1"})",
          R"({"qvCfgOLTPON1VlanId":"12","qvCfgOLTPON1DisUntagged":"1"})", ""},
+        {"onu-to-onu on is 2", "olttable", R"({"qvCfgOLTOnu2Onu":"2"})", R"({"qvCfgOLTOnu2Onu":"2"})", ""},
+        {"onu-to-onu other", "olttable", R"({"qvCfgOLTOnu2Onu":"yes"})", "", "qvCfgOLTOnu2Onu"},
         {"mtu is read-only", "olttable", R"({"qvCfgOLTMtu":"9000"})", "", "qvCfgOLTMtu"},
         {"time zone", "settings", R"({"timezone":"-3","webPort":"8080"})", R"({"timezone":"-3","webPort":"8080"})", ""},
         {"time zone range", "settings", R"({"timezone":"15"})", "", "timezone"},

@@ -49,6 +49,15 @@ private:
     int fd_ = -1;
 };
 
+// Turns the envelope into a response that carries the error text. createResponse alone
+// builds the text but leaves the envelope's error field empty (only a parsed response fills
+// it), and the callers read the error field: parse the text back.
+void setErrorResponse(APIData& envelope, const std::string& message) {
+    envelope.createResponse(message, "");
+    const std::string text = envelope.getJsonProtocol();
+    envelope.parseResponse(text.c_str(), static_cast<int>(text.size()));
+}
+
 }  // namespace
 
 HalvornAPI* HalvornAPI::getInstance() {
@@ -79,12 +88,15 @@ APIData HalvornAPI::doRequestApiData(const std::string& action, const std::strin
         exchange(envelope);
     } catch (const Exception& e) {
         std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-        envelope.createResponse(e.getMessage(), "");
+        try {
+            setErrorResponse(envelope, e.getMessage());
+        } catch (...) {
+        }
     } catch (...) {
         // Whatever went wrong, the caller must not take the envelope for an answer.
         std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
         try {
-            envelope.createResponse("Unexpected exception", "");
+            setErrorResponse(envelope, "Unexpected exception");
         } catch (...) {
         }
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "ApiClient.h"
 #include "Exception.h"
 #include "Paths.h"
 #include "ipc/Ostrel"
@@ -140,7 +141,13 @@ void HalvornAPI::exchange(APIData& envelope) {
     std::string text;
     if (channel.recv(text) < 0) throw Exception(channel.getErrorMessage(), __func__, __LINE__);
     channel.close();
-    envelope.parseResponse(text.c_str(), static_cast<int>(text.size()));
+    // Read as parseResponse would (same results, same exceptions), but a table's compact
+    // text is taken by position after a syntax check: no parse tree of the whole table, which
+    // costs milliseconds and, for 2048 ONUs, a few MiB of the agent's peak memory.
+    const ApiClient::Response response = ApiClient::parseResponseText(text);
+    std::string().swap(text);
+    if (response.err.empty()) envelope.createResponseCompact(response.data);
+    else setErrorResponse(envelope, response.err);
 }
 
 bool HalvornAPI::doRequest(const std::string& action, const std::string& uri, const std::string& data) {

@@ -18,13 +18,14 @@ namespace mibtable_detail {
 
 const char* const kRowIdKey = "wendix:row_id";
 
-void fillTable(RwLockTable& table, const std::string& json, Container* (*make)()) {
+void fillTable(RwLockTable& table, std::string json, Container* (*make)()) {
     JsonPtr rows(JsonHelper::parseJArray(json));
+    std::string().swap(json);
     if (!cJSON_IsArray(rows.get())) throw Exception("Impossible to parse json", __func__, __LINE__);
-    const cJSON* element = nullptr;
-    cJSON_ArrayForEach(element, rows.get()) {
+    while (cJSON* element = rows->child) {
+        JsonPtr taken(cJSON_DetachItemViaPointer(rows.get(), element));
         std::unique_ptr<Container> row(make());
-        row->setcJsonData(const_cast<cJSON*>(element), true);
+        row->setcJsonData(taken.get(), true);
         table.addNew(row.get(), false);
         row.release();
     }

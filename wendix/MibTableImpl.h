@@ -1,6 +1,8 @@
 #pragma once
 // Member definitions of MibTable (included at the end of MibTable.h).
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,10 +17,11 @@
 
 namespace mibtable_detail {
 
-// Replaces nothing: adds to table one row per element of the JSON array text, each made by
-// make() and filled with setcJsonData(element, true), kept under Halvorn's id. Throws
-// Exception ("Impossible to parse json" for a text that is not a JSON array).
-void fillTable(RwLockTable& table, const std::string& json, Container* (*make)());
+// Adds to table one row per element of the JSON array text, each made by make() and filled
+// with setcJsonData(element, true), kept under Halvorn's id. The text is released once parsed
+// and each element once its row is built, so that text, tree and rows never all coexist.
+// Throws Exception ("Impossible to parse json" for a text that is not a JSON array).
+void fillTable(RwLockTable& table, std::string json, Container* (*make)());
 // The change of one column as Halvorn takes it: {"<key>":"<value>"}, compact.
 std::string changeJson(const std::string& key, const std::string& value);
 // Whether the PDU behind a handler call is a GETNEXT or GETBULK (the table iterator hands
@@ -186,9 +189,11 @@ int MibTable<Entry, Row>::load() {
         std::printf("%s[%d]: Cache Error: %s\n", loadName_.c_str(), __LINE__, response.getError().c_str());
         return -1;
     }
+    std::string rows = response.getJsonData();
+    response.clearAll();
     table_.writeLock();
     try {
-        mibtable_detail::fillTable(table_, response.getJsonData(), [] { return static_cast<Container*>(new Row()); });
+        mibtable_detail::fillTable(table_, std::move(rows), [] { return static_cast<Container*>(new Row()); });
         for (Container* row : table_.getAll()) addEntryForRow(*row);
     } catch (const Exception& e) {
         std::printf("SNMP Error: %s\n", e.getMessage().c_str());
@@ -197,6 +202,9 @@ int MibTable<Entry, Row>::load() {
     }
     table_.unlock();
     sortEntries();
+    // The response and its parse trees were several times the size of the rows kept; hand
+    // the freed pages back so the agent's resident size follows its tables, not its peaks.
+    malloc_trim(0);
     return 0;
 }
 

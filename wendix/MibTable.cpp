@@ -18,16 +18,63 @@ namespace mibtable_detail {
 
 const char* const kRowIdKey = "wendix:row_id";
 
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The end of the JSON value that starts at p (strings, nesting and escapes followed); end
+// when the text ends first.
+const char* valueEnd(const char* p, const char* end) {
+    int depth = 0;
+    bool inString = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (inString) {
+            if (c == '\\') ++p;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0) return p;
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            return p;
+        }
+    }
+    return end;
+}
+
+}  // namespace
+
 void fillTable(RwLockTable& table, std::string json, Container* (*make)()) {
-    JsonPtr rows(JsonHelper::parseJArray(json));
-    std::string().swap(json);
-    if (!cJSON_IsArray(rows.get())) throw Exception("Impossible to parse json", __func__, __LINE__);
-    while (cJSON* element = rows->child) {
-        JsonPtr taken(cJSON_DetachItemViaPointer(rows.get(), element));
+    // One element at a time: a parse tree of the whole table (a few MiB for 2048 ONUs) and
+    // the rows built from it would otherwise be in memory together.
+    const char* p = json.data();
+    const char* const end = p + json.size();
+    auto skipBlanks = [&] {
+        while (p < end && isBlank(*p)) ++p;
+    };
+    skipBlanks();
+    if (p == end || *p != '[') throw Exception("Impossible to parse json", __func__, __LINE__);
+    ++p;
+    skipBlanks();
+    if (p < end && *p == ']') return;
+    for (;;) {
+        const char* const start = p;
+        p = valueEnd(p, end);
+        JsonPtr element(cJSON_ParseWithLength(start, static_cast<size_t>(p - start)));
+        if (!element || p == end) throw Exception("Impossible to parse json", __func__, __LINE__);
         std::unique_ptr<Container> row(make());
-        row->setcJsonData(taken.get(), true);
+        row->setcJsonData(element.get(), true);
         table.addNew(row.get(), false);
         row.release();
+        if (*p == ']') return;
+        ++p;  // the comma
+        skipBlanks();
     }
 }
 

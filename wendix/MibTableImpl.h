@@ -18,9 +18,9 @@
 namespace mibtable_detail {
 
 // Adds to table one row per element of the JSON array text, each made by make() and filled
-// with setcJsonData(element, true), kept under Halvorn's id. The text is released once parsed
-// and each element once its row is built, so that text, tree and rows never all coexist.
-// Throws Exception ("Impossible to parse json" for a text that is not a JSON array).
+// with setcJsonData(element, true), kept under Halvorn's id. Elements are parsed one at a
+// time. Throws Exception ("Impossible to parse json" for a text that is not a JSON array);
+// rows built before the failure stay.
 void fillTable(RwLockTable& table, std::string json, Container* (*make)());
 // The change of one column as Halvorn takes it: {"<key>":"<value>"}, compact.
 std::string changeJson(const std::string& key, const std::string& value);

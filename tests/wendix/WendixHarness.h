@@ -105,8 +105,15 @@ inline std::vector<Varbind> parseVarbinds(const std::string& out) {
         } else {
             v.type = rest;
         }
-        if (v.type == "STRING" && v.value.size() >= 2 && v.value.front() == '"' && v.value.back() == '"')
-            v.value = v.value.substr(1, v.value.size() - 2);
+        if (v.type == "STRING" && v.value.size() >= 2 && v.value.front() == '"' && v.value.back() == '"') {
+            // The tools print a string in quotes, with its quotes and backslashes escaped.
+            std::string text;
+            for (size_t i = 1; i + 1 < v.value.size(); ++i) {
+                if (v.value[i] == '\\' && i + 2 < v.value.size()) ++i;
+                text += v.value[i];
+            }
+            v.value = text;
+        }
         list.push_back(v);
     }
     return list;

@@ -108,6 +108,8 @@ TEST(WendixProcess, WithoutDashFItDetachesAndServes) {
     EXPECT_EQ(launcher.walk(enterprise() + kSlotStatus).size(), 8u);
     ::kill(daemons[0], SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return wendixProcessesWith(address).empty(); }, 20s));
+    // Nothing of this test may stay behind on the port.
+    for (pid_t pid : wendixProcessesWith(address)) ::kill(pid, SIGKILL);
 }
 
 TEST(WendixProcess, StartsWithoutHalvornAnswersEmptyTablesAndRecoversWhenItComes) {

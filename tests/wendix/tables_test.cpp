@@ -124,6 +124,8 @@ protected:
         ASSERT_EQ(h->set("/olttable/1", "{\"qvCfgOLTName\":\"rack A\"}").err, "");
         ASSERT_EQ(h->set("/olttable/2", "{\"qvCfgOLTName\":\"" + std::string(300, 'n') + "\"}").err, "");
         ASSERT_EQ(h->set("/olttable/3", "{\"qvCfgOLTSlotIndex\":\"x\"}").err, "");
+        // JSON's and the table text's own characters inside a value.
+        ASSERT_EQ(h->set("/olttable/7", "{\"qvCfgOLTName\":\"a \\\"b\\\", {c}] \\\\ d\"}").err, "");
         agent = std::make_unique<Agent>(h->root(), extraEnv());
         agent->start();
     }
@@ -173,6 +175,7 @@ TEST_F(WendixTables, ServesDamagedAndLongValuesAsTheyAreCut) {
     const std::string olt = column("qvCfgOLTTable", 24);
     EXPECT_EQ(agent->get(olt + ".1"), (Varbind{olt + ".1", "STRING", "rack A"}));
     EXPECT_EQ(agent->get(olt + ".2").value, std::string(255, 'n'));
+    EXPECT_EQ(agent->get(olt + ".7").value, "a \"b\", {c}] \\ d");
     // The row whose slot is no number: index -1, reachable as 4294967295.
     const std::string slot = column("qvCfgOLTTable", 1) + ".4294967295";
     EXPECT_EQ(agent->get(slot), (Varbind{slot, "INTEGER", "-1"}));

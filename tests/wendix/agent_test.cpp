@@ -92,6 +92,15 @@ TEST(WendixProcess, ListensOnEveryAddressGivenAndEndsWithStatusZeroOnSigterm) {
     agent.start({"-f", "-L", "udp:127.0.0.1:" + std::to_string(kAgentPort), "udp:127.0.0.1:16162"});
     EXPECT_TRUE(agent.answers(16162));
     EXPECT_EQ(agent.walk(enterprise() + kSlotStatus).size(), 8u);
+
+    // A second agent cannot listen there: it says so and ends with a failure status.
+    TempRoot other;
+    Agent second(other.path);
+    second.start({"-f", "udp:127.0.0.1:16162"}, false);
+    ASSERT_TRUE(waitUntil([&] { return !second.running(); }, 20s));
+    EXPECT_EQ(second.exitStatus(), 1);
+    EXPECT_NE(second.log().find("Fatal Error - main["), std::string::npos) << second.log();
+
     EXPECT_EQ(agent.stop(SIGTERM), 0);
 }
 

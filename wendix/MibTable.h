@@ -123,6 +123,8 @@ private:
     void action(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests);
 
     const MibTableSpec<Entry> spec_;
+    // The entry fields of the index columns, in index order (the iterator's hot path).
+    std::vector<long Entry::*> indexFields_;
     Entry*& head_;
     RwLockTable& table_;
     HalvornAPI* api_;

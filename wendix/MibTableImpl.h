@@ -46,6 +46,7 @@ MibTable<Entry, Row>::MibTable(MibTableSpec<Entry> spec, Entry*& head, RwLockTab
       loadName_(std::string(spec_.name) + "_load"),
       handlerName_(std::string(spec_.name) + "_handler") {
     static_assert(std::is_trivial<Entry>::value, "entries are allocated zeroed with calloc");
+    for (unsigned number : spec_.indexColumns) indexFields_.push_back(findColumn(number)->integer);
 }
 
 template <class Entry, class Row>
@@ -106,8 +107,7 @@ template <class Entry, class Row>
 Entry* MibTable<Entry, Row>::createEntry(const std::vector<long>& indexes) {
     Entry* entry = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
     if (!entry) return nullptr;
-    for (size_t i = 0; i < spec_.indexColumns.size() && i < indexes.size(); ++i)
-        entry->*(findColumn(spec_.indexColumns[i])->integer) = indexes[i];
+    for (size_t i = 0; i < indexFields_.size() && i < indexes.size(); ++i) entry->*indexFields_[i] = indexes[i];
     entry->next = head_;
     head_ = entry;
     return entry;
@@ -165,10 +165,8 @@ void MibTable<Entry, Row>::sortEntries() {
     std::vector<Entry*> entries;
     for (Entry* entry = head_; entry; entry = entry->next) entries.push_back(entry);
     // The order of the rows' OIDs: each index is one sub-identifier, compared unsigned.
-    std::vector<long Entry::*> fields;
-    for (unsigned number : spec_.indexColumns) fields.push_back(findColumn(number)->integer);
-    std::stable_sort(entries.begin(), entries.end(), [&fields](const Entry* a, const Entry* b) {
-        for (auto field : fields) {
+    std::stable_sort(entries.begin(), entries.end(), [this](const Entry* a, const Entry* b) {
+        for (auto field : indexFields_) {
             const uint32_t x = static_cast<uint32_t>(a->*field), y = static_cast<uint32_t>(b->*field);
             if (x != y) return x < y;
         }
@@ -222,13 +220,13 @@ netsnmp_variable_list* MibTable<Entry, Row>::nextDataPoint(void** loopContext, v
     Entry* entry = static_cast<Entry*>(*loopContext);
     if (!entry) return nullptr;
     netsnmp_variable_list* index = indexes;
-    for (unsigned number : spec_.indexColumns) {
+    for (auto field : indexFields_) {
         if (!index) break;
         // An index goes on the wire as one 32-bit sub-identifier. Given as a negative long, net-snmp
         // would compare it as a 64-bit OID value while sending its low 32 bits (-1 becomes
         // 4294967295 on the wire but sorts before 0 here), and walks would stop with "OID not
         // increasing". The 32-bit unsigned form is the value the wire carries.
-        const long value = static_cast<long>(static_cast<uint32_t>(entry->*(findColumn(number)->integer)));
+        const long value = static_cast<long>(static_cast<uint32_t>(entry->*field));
         snmp_set_var_typed_integer(index, ASN_INTEGER, value);
         index = index->next_variable;
     }

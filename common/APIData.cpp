@@ -55,7 +55,10 @@ void APIData::parseRequest(const char* text, int length) {
     uri_ = getStringValue(root.get(), "uri");
     // Only a change carries a payload; "get" requests may hold stray data that nobody reads.
     if (action_ == "set") jsonData_ = JsonHelper::toString(getObjectValue(root.get(), "data"), true);
-    jsonProtocol_ = JsonHelper::toString(root.get(), true);
+    // Copied into the storage the envelope already has (a server reuses one envelope for
+    // every request and its response, which may be a whole table).
+    const std::string printed = JsonHelper::toString(root.get(), true);
+    jsonProtocol_.assign(printed.data(), printed.size());
 }
 
 void APIData::createResponse(const std::string& error, const std::string& jsonData) {
@@ -71,9 +74,15 @@ void APIData::createResponse(const std::string& error, const std::string& jsonDa
 void APIData::createResponseCompact(const std::string& compactJson) {
     clearAll();
     jsonProtocol_.reserve(compactJson.size() + 20);
-    jsonProtocol_ = compactJson.empty() ? "{" : "{\"data\":" + compactJson + ",";
+    if (compactJson.empty()) {
+        jsonProtocol_ += '{';
+    } else {
+        jsonProtocol_ += "{\"data\":";
+        jsonProtocol_ += compactJson;
+        jsonProtocol_ += ',';
+    }
     jsonProtocol_ += "\"err\":\"\"}";
-    jsonData_ = compactJson;
+    jsonData_.assign(compactJson);
 }
 
 void APIData::parseResponse(const char* text, int length) {

@@ -23,7 +23,8 @@ public:
     // Success response for a payload that is already cJSON's compact print (a table's ready
     // text, a record's getJsonData(true, ...)): the same bytes as createResponse("", text),
     // built by concatenation, because re-parsing a 1024-row table on every read costs
-    // milliseconds. Never pass text that did not come out of the compact printer.
+    // milliseconds. Never pass text that did not come out of the compact printer. Built in
+    // the envelope's own storage, so a reused envelope copies a table without allocating.
     void createResponseCompact(const std::string& compactJson);
     // Throws "JSON not parsed: <text>" or "Key 'err' not found".
     void parseResponse(const char* text, int length);
@@ -34,8 +35,10 @@ public:
 
     std::string getAction() const { return action_; }
     std::string getUri() const { return uri_; }
-    std::string getJsonData() const { return jsonData_; }
-    std::string getJsonProtocol() const { return jsonProtocol_; }
+    // The two texts that may be large (a whole table) are handed out by reference, valid
+    // until the envelope is next changed: no copy of a table per response.
+    const std::string& getJsonData() const { return jsonData_; }
+    const std::string& getJsonProtocol() const { return jsonProtocol_; }
     std::string getError() const { return error_; }
 
     // Five "name: value" lines and a line of 17 hyphens, for debugging.

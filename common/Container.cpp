@@ -101,6 +101,7 @@ bool Container::setcJsonDataWith(cJSON* value, bool allowId,
                 if (it != values_.end()) {
                     if (it->second != member->valuestring) {
                         it->second = member->valuestring;
+                        noteChange();
                         modified_.store(true);
                         if (onChange) onChange(key);
                     }
@@ -112,6 +113,7 @@ bool Container::setcJsonDataWith(cJSON* value, bool allowId,
                 auto it = lists_.find(key);
                 if (it == lists_.end()) continue;
                 // Only children that already exist are updated; the array never creates any.
+                noteChange();
                 size_t i = 0;
                 for (cJSON* element = member->child; element != nullptr && i < it->second.size();
                      element = element->next, ++i)
@@ -139,6 +141,7 @@ void Container::clearHasJsonFileModified() { modified_.store(false); }
 void Container::setNewValue(const std::string& key, const std::string& value) {
     if (lists_.count(key) != 0) throw Exception("Can't convert list '" + key + "' to a object", __func__, __LINE__);
     values_[key] = value;
+    noteChange();
 }
 
 void Container::setValue(const std::string& key, const std::string& value, bool mustExist) {
@@ -156,6 +159,7 @@ void Container::setValue(const std::string& key, const std::string& value, bool 
     if (getValue(key) == value) return;
     writeLock();
     values_[key] = value;
+    noteChange();
     unlock();
     modified_.store(true);
 }
@@ -168,11 +172,13 @@ void Container::addItemToList(const std::string& key, Container* child) {
     List& list = lists_[key];
     // A null child would only crash the next print; the list is still declared.
     if (child != nullptr) list.push_back(child);
+    noteChange();
 }
 
 Container::List& Container::getList(const std::string& key) {
     auto it = lists_.find(key);
     if (it == lists_.end()) throw Exception("Key '" + key + "' not found", __func__, __LINE__);
+    noteChange();  // the caller may change the list through the reference
     return it->second;
 }
 
@@ -186,6 +192,7 @@ Container* Container::takeItemFromList(const std::string& key, size_t index) {
     if (it == lists_.end() || index >= it->second.size()) return nullptr;
     Container* child = it->second[index];
     it->second.erase(it->second.begin() + static_cast<std::ptrdiff_t>(index));
+    noteChange();
     return child;
 }
 
@@ -195,6 +202,7 @@ void Container::clearList(const std::string& key) {
     List& list = lists_[key];
     for (Container* child : list) delete child;
     list.clear();
+    noteChange();
 }
 
 void Container::clear() {
@@ -204,6 +212,7 @@ void Container::clear() {
     lists_.clear();
     values_.clear();
     values_["id"] = "0";
+    noteChange();
     unlock();
 }
 

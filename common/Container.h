@@ -71,7 +71,15 @@ public:
     bool getHasModified() const { return modified_.load(); }
     void clearHasModified() { modified_.store(false); }
 
+    // Grows with every change of the record's values or lists (whatever its flags say), so
+    // a text printed from the record can tell that it is out of date: RwLockTable keeps one
+    // per row and prints again only the rows whose count moved.
+    uint64_t getChangeCount() const { return changes_.load(); }
+
 protected:
+    // For derived classes that change values_ or lists_ directly, after construction.
+    void noteChange() { changes_.fetch_add(1); }
+
     // The rwlock of this record, for derived overrides that update values in place.
     void readLock() const;
     void writeLock() const;
@@ -87,6 +95,11 @@ protected:
     std::map<std::string, List> lists_;
     // Written under the write lock but read by the persistence code without it.
     std::atomic<bool> modified_{false};
+
+private:
+    std::atomic<uint64_t> changes_{0};
+
+protected:
 
 private:
     mutable pthread_rwlock_t lock_;

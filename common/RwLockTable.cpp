@@ -62,6 +62,7 @@ std::vector<Container*> RwLockTable::getAll() const {
 void RwLockTable::clearAll() {
     for (auto& kv : rows_) delete kv.second;
     rows_.clear();
+    rowTexts_.clear();
     cachedJson_ = "[]";
 }
 
@@ -79,9 +80,33 @@ std::string RwLockTable::toJsonFile() const {
 }
 
 void RwLockTable::buildCachedJson() {
-    cachedJson_ = toJson();
+    std::string json;
+    json.reserve(cachedJson_.size() + 64);
+    json += '[';
+    // Both maps are in index order: one pass drops the texts of deleted rows, adds those of
+    // new ones and prints again the rows that changed.
+    auto text = rowTexts_.begin();
+    for (const auto& [index, row] : rows_) {
+        while (text != rowTexts_.end() && text->first < index) text = rowTexts_.erase(text);
+        if (text == rowTexts_.end() || text->first != index) text = rowTexts_.emplace_hint(text, index, RowText());
+        RowText& known = text->second;
+        const uint64_t changes = row->getChangeCount();
+        if (known.row != row || known.changes != changes || known.text.empty()) {
+            known.text = row->getJsonData(true, nullptr, 0);
+            known.row = row;
+            known.changes = changes;
+        }
+        if (json.size() > 1) json += ',';
+        json += known.text;
+        ++text;
+    }
+    rowTexts_.erase(text, rowTexts_.end());
+    json += ']';
+    cachedJson_ = std::move(json);
     hasModified_.store(false);
 }
+
+void RwLockTable::forgetRowTexts() { rowTexts_.clear(); }
 
 std::string RwLockTable::getCachedJson() const { return cachedJson_; }
 

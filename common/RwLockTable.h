@@ -44,9 +44,17 @@ public:
     // JSON array of every row's compact getJsonData / getJsonFile, ascending index.
     std::string toJson() const;
     std::string toJsonFile() const;
-    // cached JSON = toJson(); has-modified = false. Under the write lock.
+    // cached JSON = toJson(); has-modified = false. Under the write lock. Only the rows
+    // whose change count moved since the last rebuild are printed again (the others' texts
+    // are kept from then), so a rebuild after one change costs little more than a copy.
     void buildCachedJson();
+    // Makes the next rebuild print every row again: for a change that alters how rows print
+    // without changing them (the time zone that alarm times are shown in). Under the write
+    // lock.
+    void forgetRowTexts();
     std::string getCachedJson() const;
+    // The ready text itself, without a copy: valid while the caller holds the table's lock.
+    const std::string& getCachedJsonLockHeld() const { return cachedJson_; }
     // Called without the table lock: polls has-modified every 250 ms, at most 12 times,
     // and returns as soon as it is false.
     void waitForNewCachedJson() const;
@@ -63,10 +71,19 @@ public:
     void setCachedJsonWaitForTest(std::chrono::milliseconds interval, int attempts);
 
 private:
+    // What a row printed as at the last rebuild; valid while it is the same row (a row
+    // replaced under its index is another object) with the same change count.
+    struct RowText {
+        const Container* row = nullptr;
+        uint64_t changes = 0;
+        std::string text;
+    };
+
     // Guarded by lock_ (taken by the callers).
     std::map<uint64_t, Container*> rows_;
     uint64_t lastIndex_ = 0;
     std::string cachedJson_ = "[]";
+    std::map<uint64_t, RowText> rowTexts_;
 
     std::atomic<bool> hasModified_{false};
     std::atomic<bool> hasJsonFileModified_{false};

@@ -25,6 +25,7 @@ void runOrExit(const std::function<void()>& body, const char* name) {
 
 void setUp(Ostrel& endpoint, const std::string& portFile, bool server, const char* function, int line) {
     const std::string path = Paths::resolve(portFile);
+    endpoint.setTransferTimeout(kTransferTimeoutMs);
     if (!endpoint.createSocket() || !(server ? endpoint.bind(path.c_str()) : endpoint.connect(path.c_str())))
         throw Exception(endpoint.getErrorMessage(), function, line);
 }

@@ -1,13 +1,9 @@
 #include "Database.h"
 
-#include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "Exception.h"
@@ -16,6 +12,7 @@
 #include "OnuLink.h"
 #include "Paths.h"
 #include "PrivateStore.h"
+#include "SafeFile.h"
 #include "SystemInfo.h"
 #include "SystemManager.h"
 #include "TableRows.h"
@@ -47,26 +44,6 @@ bool isPersistedTable(const std::string& uri) {
 }
 
 void runShell(const std::string& command) { SystemManager::getInstance()->execCommand(command, nullptr); }
-
-// Writes the whole text and forces it to the disk; false on any short write or error.
-bool writeAndSync(const std::string& path, const std::string& text, bool& opened) {
-    FILE* file = std::fopen(path.c_str(), "w+");
-    opened = file != nullptr;
-    if (file == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = fsync(fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    return ok;
-}
-
-// Makes a rename inside the folder durable: the new directory entry reaches the disk too.
-void syncDirectory(const std::string& dir) {
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
 
 }  // namespace
 
@@ -119,7 +96,7 @@ namespace {
 template <typename Load>
 void loadFile(const std::string& path, const char* function, Load load) {
     // A temporary file left by a save that was cut short never replaced the file.
-    std::remove((path + "~").c_str());
+    std::remove(SafeFile::temporaryPath(path).c_str());
     const std::string text = Helper::getAllContentFile(path);
     if (text.empty()) return;
     try {
@@ -177,7 +154,12 @@ void Database::loadMapUriObject() {
             // The settings record accepts any non-object as "nothing rejected"; a file that
             // is not an object is still garbage.
             JsonPtr json(JsonHelper::parseJObject(text));
-            if (!cJSON_IsObject(json.get()) || !object->setcJsonData(json.get(), false))
+            if (!cJSON_IsObject(json.get())) throw Exception("Invalid object type in file " + path, function, __LINE__);
+            // Actions are asked for by a request, never by a file: a stored "1" would reboot
+            // or wipe the card at every start.
+            for (const std::string& action : SystemInfo::dropActionKeys(json.get()))
+                printf("%s[%d]: Exception: Action '%s' in %s ignored\n", function, __LINE__, action.c_str(), path.c_str());
+            if (!object->setcJsonData(json.get(), false))
                 throw Exception("Invalid object type in file " + path, function, __LINE__);
             object->clearHasJsonFileModified();
         });
@@ -359,11 +341,11 @@ void Database::saveJsonToFile(const std::string& path, const std::string& text) 
     if (text.empty()) throw Exception("Impossible to save a empty data", __func__, __LINE__);
     // The table file itself is only ever replaced by a rename, so after a crash or power
     // loss at any point it holds either the old or the new complete text.
-    const std::string temporary = path + "~";
+    const std::string temporary = SafeFile::temporaryPath(path);
     bool written = false;
     for (int attempt = 0; attempt < kMaxSaveTries && !written; ++attempt) {
         bool opened = false;
-        const bool synced = writeAndSync(temporary, text, opened);
+        const bool synced = SafeFile::writeAndSync(temporary, text, opened);
         if (!opened) {
             std::this_thread::sleep_for(saveRetryDelay_);
             continue;
@@ -371,10 +353,7 @@ void Database::saveJsonToFile(const std::string& path, const std::string& text) 
         written = synced && Helper::getAllContentFile(temporary) == text;
     }
     if (!written) throw Exception("Max tries to save database json file", __func__, __LINE__);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
-        throw Exception("Impossible to rename " + temporary + ": " + std::strerror(errno), __func__, __LINE__);
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos) syncDirectory(slash == 0 ? "/" : path.substr(0, slash));
+    SafeFile::commit(temporary, path);
 }
 
 void Database::buildAllTableCachedJson(bool force) {

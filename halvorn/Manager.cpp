@@ -28,7 +28,7 @@ RwLockTable* Manager::getTable(const std::string& uri) const {
 void Manager::refreshCachedJson(RwLockTable* table) {
     // A change is answered only once a read shows it. Waiting for the database cycle to
     // rebuild the text (up to 3 s) cannot promise that, the cycle being a little longer than
-    // the wait; one serialisation of the table here can, and spares the channel the wait.
+    // the wait; one rebuild here can, and spares the channel the wait. Reads call it too.
     if (!table->getHasModified()) return;
     try {
         Database::TableLock lock(table, true);

@@ -5,7 +5,8 @@
 // to the Database maps; safe to call from the request threads and the notification thread
 // at once. Takes one table lock at a time (table before row); tasks are queued while a
 // table lock is held so tasks of two changes of one table leave in the order of the changes.
-// A change is answered once a read shows it (the table's ready JSON is rebuilt first).
+// A change is answered once a read shows it (the table's ready JSON is rebuilt first); a
+// read of a whole table whose ready JSON is stale (a notification changed it) rebuilds it.
 // Request handlers throw Exception whose message is the response's error text.
 
 #include <cstdint>

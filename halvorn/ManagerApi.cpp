@@ -32,18 +32,23 @@ void Manager::handlerApiRequestGet(APIData* request) {
     }
     RwLockTable* table = getTable(name);
     if (table != nullptr) {
+        // A change that came as a notification shows in the very next read, as one made by
+        // a request does: the first read after it rebuilds the stale ready text (only the
+        // changed rows are printed again), the reads after it find it fresh.
+        if (id == 0) refreshCachedJson(table);
         std::string text;
         try {
             Database::TableLock lock(table, false);
             if (id == 0) {
-                // The ready text kept by the database worker: a read never serialises a table.
-                text = table->getCachedJson();
-            } else {
-                Container* row = table->getFromId(id);
-                if (row == nullptr)
-                    throw Exception("id(" + std::to_string(id) + ") not found on table " + name, __func__, __LINE__);
-                text = row->getJsonData(true, nullptr, 0);
+                // The ready text goes into the response straight from the table (one copy,
+                // under the read lock); a read never prints a whole table.
+                request->createResponseCompact(table->getCachedJsonLockHeld());
+                return;
             }
+            Container* row = table->getFromId(id);
+            if (row == nullptr)
+                throw Exception("id(" + std::to_string(id) + ") not found on table " + name, __func__, __LINE__);
+            text = row->getJsonData(true, nullptr, 0);
         } catch (const Exception& e) {
             throw Exception(e.getMessage(), __func__, __LINE__);
         } catch (...) {
@@ -68,14 +73,24 @@ void Manager::handlerApiRequestSet(APIData* request) {
     if (name == "/systeminfo") {
         SystemInfo* info = dynamic_cast<SystemInfo*>(database_->getObjectFromUri(name));
         if (info == nullptr) throw Exception("Object name '" + name + "' not found", __func__, __LINE__);
-        const bool accepted = info->setJsonData(data, false);
+        // The errors of this change itself: the record's last error text may already be that
+        // of a change on the other channel.
+        std::string error;
+        const bool accepted = info->setJsonData(data, false, error);
         // Alarm times are shown shifted by the configured time zone: rebuild their text, also
         // when another member of the same change was refused (the members are independent).
         if (info->getHasJsonFileModified()) {
             RwLockTable* alarms = getTable("/oltalarmtable");
-            if (alarms != nullptr) alarms->setHasModified(true);
+            if (alarms != nullptr) {
+                // Under the table's lock: a rebuild under way (printing the old zone) would
+                // otherwise clear the flag after it was set here, and the alarm times would
+                // keep the old zone until the next alarm.
+                Database::TableLock lock(alarms, true);
+                alarms->forgetRowTexts();
+                alarms->setHasModified(true);
+            }
         }
-        if (!accepted) throw Exception(info->getSetError(), __func__, __LINE__);
+        if (!accepted) throw Exception(error, __func__, __LINE__);
         if (systemManager_ != nullptr) systemManager_->initNTPClient(info);
         request->createResponse("", "");
         return;

@@ -1,6 +1,10 @@
 #include "QuenrikWorker.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "APIData.h"
 #include "ChannelThread.h"
@@ -11,9 +15,8 @@
 
 namespace {
 
-// A channel to Quenrik that cannot be set up (Quenrik never published its port within the
-// client's wait, or our own port is taken) ends the daemon rather than leaving it queueing
-// tasks that can never leave.
+// The sender only returns on a failure of the process itself (memory); the receiver when
+// the channel it serves cannot be set up. Either ends the daemon with a failure status.
 void sndThreadEntry() {
     ChannelThread::runOrExit([] { QuenrikWorker::getInstance()->threadSndWorker(); }, "sndThreadEntry");
 }
@@ -31,6 +34,10 @@ QuenrikWorker* QuenrikWorker::getInstance() {
 }
 
 void QuenrikWorker::startWorker() {
+    if (const char* wait = std::getenv(kWaitForTestVariable)) {
+        const int seconds = std::atoi(wait);
+        if (seconds > 0) setSenderLimitsForTest(seconds, 1);
+    }
     rcvThread_ = std::thread(rcvThreadEntry);
     sndThread_ = std::thread(sndThreadEntry);
 }
@@ -58,28 +65,68 @@ size_t QuenrikWorker::getQueueSize() {
     return queue_.size();
 }
 
+void QuenrikWorker::setSenderLimitsForTest(int connectSeconds, int pingAttempts) {
+    connectTests_.store(std::max(connectSeconds, 1));
+    pingAttempts_.store(std::max(pingAttempts, 1));
+}
+
+std::unique_ptr<APIData> QuenrikWorker::takeTask() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    queueCond_.wait(lock, [this] { return !queue_.empty(); });
+    std::unique_ptr<APIData> task = std::move(queue_.front());
+    queue_.pop_front();
+    // A burst of tasks (all ONUs of a card coming back) must not pin its storage.
+    if (queue_.empty()) std::deque<std::unique_ptr<APIData>>().swap(queue_);
+    return task;
+}
+
+void QuenrikWorker::putBackTask(std::unique_ptr<APIData> task) {
+    // Only this thread takes tasks off, so the front is where it came from.
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    queue_.push_front(std::move(task));
+}
+
+bool QuenrikWorker::connectSender(Ostrel& endpoint) {
+    endpoint.setPortFileWaitLimit(connectTests_.load());
+    endpoint.setPingLimits(pingAttempts_.load(), Ostrel::kDefaultPingTimeoutMs);
+    try {
+        ChannelThread::setUp(endpoint, Paths::kHalQuenIpc, false, __func__, __LINE__);
+        return true;
+    } catch (const Exception& e) {
+        std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, e.getMessage().c_str());
+        std::fflush(stdout);
+    }
+    // A port file that is there but cannot be used (a bad number, our own port taken) fails
+    // at once: pause so the retries do not spin.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return false;
+}
+
 void QuenrikWorker::threadSndWorker() {
     Ostrel endpoint(kSenderPort);
-    ChannelThread::setUp(endpoint, Paths::kHalQuenIpc, false, __func__, __LINE__);
-
+    bool connected = false;
     for (;;) {
-        std::unique_ptr<APIData> task;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex_);
-            queueCond_.wait(lock, [this] { return !queue_.empty(); });
-            task = std::move(queue_.front());
-            queue_.pop_front();
-            // A burst of tasks (all ONUs of a card coming back) must not pin its storage.
-            if (queue_.empty()) std::deque<std::unique_ptr<APIData>>().swap(queue_);
+        if (!connected) {
+            connected = connectSender(endpoint);
+            continue;
         }
+        std::unique_ptr<APIData> task = takeTask();
+        int64_t result = 0;
         try {
-            if (endpoint.send(task->getJsonProtocol()) < 0)
-                throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
+            result = endpoint.send(task->getJsonProtocol());
+            if (result < 0) throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
         } catch (const Exception& e) {
             std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
         } catch (...) {
             std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
         }
+        if (result >= 0) continue;
+        // Quenrik went away (or restarted): connect again, reading its port file afresh.
+        connected = false;
+        // -1: no pong, or the chunk could not leave, so Quenrik never took the task: it goes
+        // out first once Quenrik is back. -2/-3: the task's bytes went out and Quenrik may
+        // have taken it; sending it again could run it twice (a reset), so it is dropped.
+        if (result == -1) putBackTask(std::move(task));
     }
 }
 

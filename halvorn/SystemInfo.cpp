@@ -14,6 +14,7 @@
 #include "Helper.h"
 #include "JsonHelper.h"
 #include "Paths.h"
+#include "SafeFile.h"
 #include "SystemManager.h"
 
 const std::string SystemInfo::kFileKeys[12] = {
@@ -163,7 +164,11 @@ void SystemInfo::upgradeSettingsFile() {
     }
     in.close();
     ::unlink(path.c_str());
-    doUpdateMgntNetworkFile();
+    try {
+        doUpdateMgntNetworkFile();
+    } catch (const Exception& e) {
+        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+    }
     // The migrated values live on only in systeminfo.json, written at the next save.
     fileModified_.store(true);
 }
@@ -205,8 +210,18 @@ std::string SystemInfo::getJsonData(bool unformatted, const std::string* keys, s
 }
 
 bool SystemInfo::setJsonData(const std::string& text, bool allowId) {
+    std::string error;
+    return setJsonData(text, allowId, error);
+}
+
+bool SystemInfo::setJsonData(const std::string& text, bool allowId, std::string& error) {
     JsonPtr json(JsonHelper::parseJObject(text));
-    return setcJsonData(json.get(), allowId);
+    return setcJsonData(json.get(), allowId, error);
+}
+
+bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
+    std::string error;
+    return setcJsonData(value, allowId, error);
 }
 
 std::string SystemInfo::checkValue(const std::string& key, const std::string& value) {
@@ -223,9 +238,13 @@ std::string SystemInfo::checkValue(const std::string& key, const std::string& va
     return "";
 }
 
-bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
+bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error) {
     bool mgmtChanged = false;
-    bool ok = true;
+    error.clear();
+    auto addError = [&error](const std::string& text) {
+        if (!error.empty()) error += ",";
+        error += text;
+    };
     writeLock();
     // Any request that names a persisted key rewrites the file (and, through the caller,
     // rebuilds the alarm table's shifted times), accepted or not.
@@ -233,12 +252,7 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
         for (cJSON* m = value->child; m; m = m->next)
             if (cJSON_IsString(m) && m->string && isFileKey(m->string)) fileModified_.store(true);
     }
-    setError_.clear();
     if (cJSON_IsObject(value)) {
-        auto addError = [this](const std::string& text) {
-            if (!setError_.empty()) setError_ += ",";
-            setError_ += text;
-        };
         try {
             for (cJSON* m = value->child; m; m = m->next) {
                 if (!cJSON_IsString(m) || !m->string) continue;
@@ -269,6 +283,7 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
                 } else {
                     it->second = v;
                 }
+                noteChange();
                 modified_.store(true);
                 if (key == "mgntIpAddr" || key == "mgntIpGateway" || key == "mgntIpMask" || key == "mgntIface")
                     mgmtChanged = true;
@@ -282,11 +297,22 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
             std::printf("Unknown exception on SystemInfo::setcJsonData\n");
             addError("Failed set system object");
         }
-        ok = setError_.empty();
     }
+    setError_ = error;
     unlock();
-    if (mgmtChanged) doUpdateMgntNetworkFile();
-    return ok;
+    if (mgmtChanged) {
+        // The values are stored either way; a boot file that could not be written is said.
+        try {
+            doUpdateMgntNetworkFile();
+        } catch (const Exception& e) {
+            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            addError(e.getMessage());
+            writeLock();
+            setError_ = error;
+            unlock();
+        }
+    }
+    return error.empty();
 }
 
 std::string SystemInfo::getJsonFile() const {
@@ -354,6 +380,25 @@ bool SystemInfo::isSetcJsonData(const std::string& key) {
            key != "serialNumber";
 }
 
+bool SystemInfo::isActionKey(const std::string& key) {
+    return key == "reboot" || key == "resetFactory" || key == "restoreBackup" || key == "backup";
+}
+
+std::vector<std::string> SystemInfo::dropActionKeys(cJSON* object) {
+    std::vector<std::string> set;
+    if (!cJSON_IsObject(object)) return set;
+    for (cJSON* m = object->child; m != nullptr;) {
+        cJSON* next = m->next;
+        if (m->string != nullptr && isActionKey(m->string)) {
+            if (cJSON_IsString(m) && m->valuestring != nullptr && std::string(m->valuestring) == "1")
+                set.push_back(m->string);
+            cJSON_Delete(cJSON_DetachItemViaPointer(object, m));
+        }
+        m = next;
+    }
+    return set;
+}
+
 Container* SystemInfo::getAllIface() {
     auto record = std::make_unique<Container>();
     struct if_nameindex* list = ::if_nameindex();
@@ -379,33 +424,28 @@ std::string SystemInfo::getOLTIface() {
 }
 
 void SystemInfo::doUpdateMgntNetworkFile() {
+    // The values are read under the files' own lock: of two changes that race, the one
+    // that writes last also reads last, so the files never end up with the older values.
+    std::lock_guard<std::mutex> guard(gNetworkFileMutex);
     const std::string addr = getValue("mgntIpAddr");
     const std::string mask = getValue("mgntIpMask");
     const std::string gateway = getValue("mgntIpGateway");
     const std::string iface = getValue("mgntIface");
 
-    std::lock_guard<std::mutex> guard(gNetworkFileMutex);
-    if (FILE* f = std::fopen(Paths::resolve("/mnt/.ipAddress").c_str(), "w")) {
-        std::fprintf(f, "%s\n%s\n%s\n%s\n", addr.c_str(), mask.c_str(), gateway.c_str(), iface.c_str());
-        std::fclose(f);
-    }
+    SafeFile::replace(Paths::resolve("/mnt/.ipAddress"), addr + "\n" + mask + "\n" + gateway + "\n" + iface + "\n");
     if (!fileExists("/etc/network/interfaces.bkp")) {
         SystemManager::getInstance()->execCommand("cp " + SystemManager::shellPath("/etc/network/interfaces") + " " +
                                                   SystemManager::shellPath("/etc/network/interfaces.bkp"));
     }
     // The boot-time file always carries the factory address: the configured one is applied
     // by the daemon itself at start-up, so a bad setting cannot lock the card out at boot.
-    if (FILE* f = std::fopen(Paths::resolve("/etc/network/interfaces").c_str(), "w")) {
-        std::fprintf(f,
-                     "auto lo\n"
-                     "iface lo inet loopback\n"
-                     "\n"
-                     "allow-hotplug %s\n"
-                     "iface %s inet static\n"
-                     "  address 192.168.0.88\n"
-                     "  network 255.255.255.0\n"
-                     "\n",
-                     iface.c_str(), iface.c_str());
-        std::fclose(f);
-    }
+    SafeFile::replace(Paths::resolve("/etc/network/interfaces"),
+                      "auto lo\n"
+                      "iface lo inet loopback\n"
+                      "\n"
+                      "allow-hotplug " + iface + "\n"
+                      "iface " + iface + " inet static\n"
+                      "  address 192.168.0.88\n"
+                      "  network 255.255.255.0\n"
+                      "\n");
 }

@@ -3,12 +3,15 @@
 // chassis interfaces, NTP, SNMP agent, time zone, web port, identity and the four action
 // flags (reboot, resetFactory, restoreBackup, backup) that the database worker acts on.
 // Keeps "/mnt/.ipAddress" and "/etc/network/interfaces" in step with the management
-// address. Thread-safe: every value access takes the record's own rwlock; the network
-// files are rewritten after the lock is released. Every value that can reach a shell
-// command is checked, whether it comes from a request or from a file.
+// address, each replaced as a whole (SafeFile). Thread-safe: every value access takes the
+// record's own rwlock; the network files are rewritten after it is released, under a lock of
+// their own that also covers reading the values, so the last writer writes the newest ones.
+// Every value that can reach a shell command is checked, whether it comes from a request or
+// from a file. The four action flags are never taken from a file (see dropActionKeys).
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "Container.h"
 
@@ -31,6 +34,11 @@ public:
     // Applies the string members of writable keys, checking each; a rejected value is not
     // stored and its text joins the set-error text. True when nothing was rejected.
     bool setcJsonData(cJSON* value, bool allowId) override;
+    // The same, with the errors of this very change (joined by ",", "" when none) in error:
+    // unlike getSetError, which another thread's change may have replaced meanwhile. A
+    // network file that cannot be written is one of them (the values stay stored).
+    bool setJsonData(const std::string& text, bool allowId, std::string& error);
+    bool setcJsonData(cJSON* value, bool allowId, std::string& error);
     // The twelve persisted keys, compact, in their fixed order.
     std::string getJsonFile() const override;
     bool getHasJsonFileModified() const override;
@@ -49,6 +57,13 @@ public:
     static bool isValidIfaceName(const std::string& text);
     // False for the read-only keys fwVersion, uptime, dateTime, product, serialNumber.
     static bool isSetcJsonData(const std::string& key);
+    // The four action flags: reboot, resetFactory, restoreBackup, backup. Requests set them;
+    // they are never stored settings.
+    static bool isActionKey(const std::string& key);
+    // Removes the action flags from a record loaded from a file (a hand-made or foreign
+    // archive, or an older card that saved the whole record), so that a stored "1" never
+    // reboots or wipes the card at start. Returns the keys that were set to "1".
+    static std::vector<std::string> dropActionKeys(cJSON* object);
     // New record (caller owns it): "iface0", "iface1", ... = interface names not starting
     // with "lo", in the system's order.
     static Container* getAllIface();
@@ -57,7 +72,9 @@ public:
     static bool changeOltNetwork() { return true; }
 
     // Rewrites "/mnt/.ipAddress" and "/etc/network/interfaces" (first rewrite keeps a copy
-    // in interfaces.bkp). Call without the record's lock held.
+    // in interfaces.bkp), each as a whole. Throws Exception "Impossible to write ..." /
+    // "Impossible to rename ..." when one cannot be written; that file keeps its old text.
+    // Call without the record's lock held.
     void doUpdateMgntNetworkFile();
 
     std::string getFirmwareVersion() const { return getValue("fwVersion"); }
@@ -78,6 +95,6 @@ private:
 
     // Set whenever a change names a persisted key; read by the database worker's save.
     std::atomic<bool> fileModified_{false};
-    // Guarded by the record's rwlock.
+    // Guarded by the record's rwlock: the errors of the last change, whichever thread made it.
     std::string setError_;
 };

@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "Exception.h"
 #include "Helper.h"
+#include "JsonHelper.h"
 #include "Paths.h"
 #include "SystemInfo.h"
 
@@ -267,6 +268,18 @@ std::string SystemManager::checkRestoreArchive(const char* data, size_t length) 
         }
         uint64_t blocks = (size + kBlock - 1) / kBlock;
         if (blocks > (length - offset - kBlock) / kBlock) return "truncated archive (member '" + name + "')";
+        if (name == "./systeminfo.json") {
+            // A record that asks for an action is not a backup of ours (a hand-made or foreign
+            // archive, or one of a card that saved the whole record).
+            JsonPtr record(cJSON_ParseWithLength(reinterpret_cast<const char*>(h + kBlock), static_cast<size_t>(size)));
+            const cJSON* object = cJSON_IsObject(record.get()) ? record.get() : nullptr;
+            const cJSON* member = nullptr;
+            cJSON_ArrayForEach(member, object) {
+                if (member->string != nullptr && SystemInfo::isActionKey(member->string) && cJSON_IsString(member) &&
+                    std::string(member->valuestring) == "1")
+                    return "member '" + name + "' asks for the action '" + member->string + "'";
+            }
+        }
         offset += kBlock + blocks * kBlock;
     }
     if (files == 0) return "the archive holds no configuration file";

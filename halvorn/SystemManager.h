@@ -52,7 +52,9 @@ public:
     // only regular files named ./onutable.json, ./olttable.json, ./systeminfo.json or
     // ./privatestore.json, plus the "./" folder entry that our own backup writes, and at
     // least one such file (the restore extracts the members under ".", so a bare name would
-    // not be restored). Returns "" when acceptable, else why not.
+    // not be restored), and whose settings record sets none of the action flags (reboot,
+    // resetFactory, restoreBackup, backup: actions, not settings; no backup of ours holds
+    // them). Returns "" when acceptable, else why not.
     // Pure: parses (data, length) only.
     static std::string checkRestoreArchive(const char* data, size_t length);
     // Blinks the status LED from its own thread (no part of the start-up calls it).

@@ -56,6 +56,30 @@ ssize_t receive(int fd, void* buf, size_t len, sockaddr_in* from = nullptr) {
     }
 }
 
+// poll() for readability, restarted after a signal with the time that is left.
+// 1 readable, 0 time-out, -1 error (errno set).
+int pollReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    int left = timeoutMs;
+    for (;;) {
+        timespec before{};
+        ::clock_gettime(CLOCK_MONOTONIC, &before);
+        int rc = ::poll(&p, 1, left);
+        if (rc >= 0) return rc > 0 ? 1 : 0;
+        if (errno != EINTR) return -1;
+        timespec after{};
+        ::clock_gettime(CLOCK_MONOTONIC, &after);
+        long spent = (after.tv_sec - before.tv_sec) * 1000L + (after.tv_nsec - before.tv_nsec) / 1000000L;
+        left = std::max(0, left - static_cast<int>(spent));
+    }
+}
+
+int64_t monotonicMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 }  // namespace
 
 Ostrel::Ostrel(int port) : m_port(port) {}
@@ -214,7 +238,11 @@ bool Ostrel::pingServer() {
     setReceiveTimeout(m_pingTimeoutMs, "sendChunks::timeout()");
     char reply[kPingLength];
     for (int attempt = 0; attempt < m_pingAttempts; ++attempt) {
+        if (deadlineLeftMs() == 0) return false;
         if (!sendDatagram(kPing, kPingLength)) return false;
+        // The deadline may come before this ping's time-out: then wait only until it.
+        const int left = deadlineLeftMs();
+        if (left >= 0 && left < m_pingTimeoutMs && pollReadable(m_socket, left) <= 0) return false;
         // A time-out, an error, an empty or a foreign datagram each cost one attempt.
         ssize_t n = ::recvfrom(m_socket, reply, sizeof(reply), 0, nullptr, nullptr);
         if (n == static_cast<ssize_t>(kPingLength) && std::memcmp(reply, "0pong", 5) == 0) return true;
@@ -283,6 +311,10 @@ int64_t Ostrel::recvChunks(std::string& message) {
     setReceiveTimeout(0, "timeout()");
     char* chunk = buffer();
     int64_t total = 0;
+    // Past the limit the rest of the message is still taken and acknowledged, so the sender
+    // finishes in step and the next ping is seen as a ping; only its bytes are dropped.
+    const size_t callerLength = message.size();
+    bool tooLong = false;
     for (;;) {
         ssize_t n = receiveInTransfer(chunk, kMaxDatagram);
         if (n < 0) {
@@ -297,13 +329,21 @@ int64_t Ostrel::recvChunks(std::string& message) {
         // short, so it is dropped and the wait goes on.
         if (n == 0) continue;
         const bool last = chunk[0] != '1';
-        message.append(chunk + 1, static_cast<size_t>(n - 1));
         total += n - 1;
+        if (!tooLong && total > m_maxMessage) {
+            tooLong = true;
+            message.resize(callerLength);
+            message.shrink_to_fit();
+        }
+        if (!tooLong) message.append(chunk + 1, static_cast<size_t>(n - 1));
 
         char ack[16];
         int ackLength = std::snprintf(ack, sizeof(ack), "0%zd", n);
         if (!sendDatagram(ack, static_cast<size_t>(ackLength))) return -2;
-        if (last) return total;
+        if (!last) continue;
+        if (!tooLong) return total;
+        m_error = "Message too long: more than " + std::to_string(m_maxMessage) + " bytes";
+        return -1;
     }
 }
 
@@ -343,35 +383,33 @@ void Ostrel::setTransferTimeout(int timeoutMs) {
     m_transferTimeoutMs = std::max(timeoutMs, 0);
 }
 
-namespace {
-// poll() for readability, restarted after a signal with the time that is left.
-// 1 readable, 0 time-out, -1 error (errno set).
-int pollReadable(int fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    int left = timeoutMs;
-    for (;;) {
-        timespec before{};
-        ::clock_gettime(CLOCK_MONOTONIC, &before);
-        int rc = ::poll(&p, 1, left);
-        if (rc >= 0) return rc > 0 ? 1 : 0;
-        if (errno != EINTR) return -1;
-        timespec after{};
-        ::clock_gettime(CLOCK_MONOTONIC, &after);
-        long spent = (after.tv_sec - before.tv_sec) * 1000L + (after.tv_nsec - before.tv_nsec) / 1000000L;
-        left = std::max(0, left - static_cast<int>(spent));
-    }
-}
-}  // namespace
 
 ssize_t Ostrel::receiveInTransfer(void* buf, size_t len) {
-    if (m_transferTimeoutMs > 0) {
+    int limit = m_transferTimeoutMs > 0 ? m_transferTimeoutMs : -1;
+    const int left = deadlineLeftMs();
+    if (left >= 0 && (limit < 0 || left < limit)) limit = left;
+    if (limit >= 0) {
         // poll instead of SO_RCVTIMEO: the socket keeps the time-out the steps are known to
         // leave behind (none after a transfer), so a server's next wait for a ping is unbounded.
-        int rc = pollReadable(m_socket, m_transferTimeoutMs);
+        int rc = pollReadable(m_socket, limit);
         if (rc == 0) errno = EAGAIN;
         if (rc <= 0) return -1;
     }
     return receive(m_socket, buf, len);
+}
+
+void Ostrel::setDeadline(int msFromNow) {
+    m_deadlineMs = msFromNow < 0 ? -1 : monotonicMs() + msFromNow;
+}
+
+int Ostrel::deadlineLeftMs() const {
+    if (m_deadlineMs < 0) return -1;
+    const int64_t left = m_deadlineMs - monotonicMs();
+    return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, INT_MAX));
+}
+
+void Ostrel::setMaxMessageSize(int64_t bytes) {
+    m_maxMessage = std::max<int64_t>(bytes, 1);
 }
 
 bool Ostrel::waitForDatagram(int timeoutMs) {

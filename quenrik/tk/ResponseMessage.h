@@ -64,9 +64,10 @@ public:
     std::unique_ptr<Container> parseReport_Alarm(const TKMessage& message);
     std::unique_ptr<Container> parseOnuLinkMovedBetweenPonPorts(const TKMessage& message);
 
-    // The pause after a tolerated result code; the system's value is one second. Unit tests
-    // and the fuzzer shorten it so that tolerated codes cost no wall time.
-    void setTolerantPauseForTest(std::chrono::milliseconds pause) { tolerantPause_ = pause; }
+    // The pause after a tolerated result code; the system's value is one second. The daemon's
+    // time-scale seam, unit tests and the fuzzer shorten it.
+    void setTolerantPause(std::chrono::milliseconds pause) { tolerantPause_ = pause; }
+    void setTolerantPauseForTest(std::chrono::milliseconds pause) { setTolerantPause(pause); }
 
 private:
     // The frame every decoder shares: build a record with body; on any failure destroy the

@@ -101,7 +101,8 @@ bool SocketHelper::pauseUnlessStopped(std::chrono::milliseconds pause) {
 }
 
 void SocketHelper::bind() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Close-on-exec: the slots run ping through the shell, which must not inherit the port.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
         std::perror("socket failed");
         throw Exception("Failed to create UDP socket", "bind", __LINE__);

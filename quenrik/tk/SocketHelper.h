@@ -59,8 +59,10 @@ public:
     // True once the socket has been bound for the first time.
     bool hasDone() const { return done_.load(); }
 
-    // The pause before each (re)open; the system's value is one second.
-    void setReopenDelayForTest(std::chrono::milliseconds delay) { reopenDelayMs_.store(delay.count()); }
+    // The pause before each (re)open; the system's value is one second. The daemon's
+    // time-scale seam and the tests shorten it.
+    void setReopenDelay(std::chrono::milliseconds delay) { reopenDelayMs_.store(delay.count()); }
+    void setReopenDelayForTest(std::chrono::milliseconds delay) { setReopenDelay(delay); }
     unsigned getOpenCountForTest() const { return openCount_.load(); }
     bool isOpenForTest() const;
 

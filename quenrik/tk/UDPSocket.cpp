@@ -29,16 +29,16 @@ void UDPSocket::start(SocketHelper& helper, const std::string& slot) {
 }
 
 void UDPSocket::setClientIpAddress(const std::string& ip) {
-    std::lock_guard<std::mutex> lock(addressMutex_);
-    oltAddress_ = sockaddr_in{};
-    oltIp_.clear();
-    if (ip.empty()) return;
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(SocketHelper::kPort);
-    if (::inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
-        throw Exception("Invalid OLT ip address " + ip + " to slot " + slot_, "setClientIpAddress", __LINE__);
+    if (!ip.empty()) {
+        address.sin_family = AF_INET;
+        address.sin_port = htons(SocketHelper::kPort);
+        // Checked before anything changes: a refused address leaves the slot as it was.
+        if (::inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
+            throw Exception("Invalid OLT ip address " + ip + " to slot " + slot_, "setClientIpAddress", __LINE__);
+        }
     }
+    std::lock_guard<std::mutex> lock(addressMutex_);
     oltAddress_ = address;
     oltIp_ = ip;
 }
@@ -93,6 +93,14 @@ bool UDPSocket::processRxQueue(std::unique_ptr<TKMessage>& message) {
     }
     if (message->getId() >= TKMessage::kUnsolicitedId) {
         std::lock_guard<std::mutex> lock(eventMutex_);
+        if (events_.size() >= kMaxEvents) {
+            events_.pop_front();
+            if (!eventDropPrinted_) {
+                std::printf("Event queue of slot %s full: dropping its oldest unsolicited messages\n", slot_.c_str());
+                std::fflush(stdout);
+                eventDropPrinted_ = true;
+            }
+        }
         events_.push_back(std::move(message));
         return true;
     }
@@ -135,6 +143,18 @@ void UDPSocket::pullAllAlarm(ResponseMessage* response) {
         response->addResponseMessage(std::move(events_.front()));
         events_.pop_front();
     }
+    eventDropPrinted_ = false;
+}
+
+void UDPSocket::pullAllAlarm(std::vector<std::unique_ptr<TKMessage>>& messages) {
+    std::lock_guard<std::mutex> lock(eventMutex_);
+    while (!events_.empty()) {
+        messages.push_back(std::move(events_.front()));
+        events_.pop_front();
+    }
+    // A queue that cannot keep more than it holds would grow back at once; give it back.
+    std::deque<std::unique_ptr<TKMessage>>().swap(events_);
+    eventDropPrinted_ = false;
 }
 
 size_t UDPSocket::getEventQueueSizeForTest() const {

@@ -12,11 +12,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class RequestMessage;
 class ResponseMessage;
@@ -31,6 +33,8 @@ public:
     // clock, not up to a whole second of the wall clock plus 5, so the card's own clock
     // setting (NTP, time zone, operator) can neither cut a wait short nor stretch it.
     static constexpr std::chrono::milliseconds kResponseTimeout{5000};
+    // Unsolicited messages kept between two pulls.
+    static constexpr size_t kMaxEvents = 1024;
 
     UDPSocket();
     virtual ~UDPSocket();
@@ -43,7 +47,8 @@ public:
     void start(SocketHelper& helper, const std::string& slot);
 
     // Sets the OLT address (port 14113); empty text clears it. Text that is not a dotted
-    // IPv4 address clears it and throws, rather than aiming requests at a wrong host.
+    // IPv4 address throws and leaves the address as it was: a slot must not be left half
+    // updated, and requests must never be aimed at a wrong host.
     void setClientIpAddress(const std::string& ip);
     void clearClientIpAddress();
     std::string getClientIpAddress() const;
@@ -53,6 +58,9 @@ public:
     // Called by the receive thread: a reply to the request in flight goes to the collector
     // and wakes the exchange; an unsolicited message (ID 0x8000 and above) goes to the event
     // queue; anything else is left to the caller to drop. Moves the message out when taken.
+    // The event queue keeps the newest kMaxEvents messages: a card that is never polled (one
+    // of another product code, say) but keeps sending alarms must not grow it without end.
+    // Dropping the oldest is printed once per burst, that is until the queue is next pulled.
     bool processRxQueue(std::unique_ptr<TKMessage>& message);
 
     void setGlobalResponseMessage(ResponseMessage* response);
@@ -66,14 +74,18 @@ public:
 
     // Moves every queued unsolicited message, in arrival order, into response.
     void pullAllAlarm(ResponseMessage* response);
+    // The same into a list, for a caller that decodes each message on its own.
+    void pullAllAlarm(std::vector<std::unique_ptr<TKMessage>>& messages);
 
     // Sends every request of the batch in order, each up to three times, collecting the
     // replies (every part of a multi-part reply) into response. Replies collected before a
     // failure stay in response.
     void sendRequestMessage(const RequestMessage* request, ResponseMessage* response);
 
-    // Shortens the per-try time-out (kResponseTimeout); set before exchanges start.
-    void setResponseTimeoutForTest(std::chrono::milliseconds timeout) { responseTimeout_ = timeout; }
+    // The per-try time-out (kResponseTimeout unless changed); set before exchanges start. The
+    // daemon's time-scale seam and the tests shorten it.
+    void setResponseTimeout(std::chrono::milliseconds timeout) { responseTimeout_ = timeout; }
+    void setResponseTimeoutForTest(std::chrono::milliseconds timeout) { setResponseTimeout(timeout); }
     size_t getEventQueueSizeForTest() const;
 
 private:
@@ -105,4 +117,5 @@ private:
 
     mutable std::mutex eventMutex_;
     std::deque<std::unique_ptr<TKMessage>> events_;  // guarded by eventMutex_
+    bool eventDropPrinted_ = false;                  // guarded by eventMutex_
 };

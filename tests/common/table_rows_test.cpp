@@ -275,6 +275,61 @@ TEST(RwLockTable, JsonTextsAndFlags) {
     table.unlock();
 }
 
+// A rebuild prints again only the rows that changed; whatever happened to the rows (changed
+// through any path, deleted, replaced under their index, added), the ready text is the whole
+// table as it stands, the same as printing every row.
+TEST(RwLockTable, RebuildKeepsTheTextsOfUnchangedRows) {
+    RwLockTable table;
+    table.writeLock();
+    for (int i = 0; i < 5; ++i) table.addNew(new OnuTableRow(), false);
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Step steps[] = {
+        {"first build", [] {}},
+        {"setValue", [&] { table.getFromId(2)->setValue("qvCfgONUName", "two", true); }},
+        {"setJsonData", [&] { table.getFromId(3)->setJsonData(R"({"qvCfgONUVlanId":"30"})", false); }},
+        {"delete", [&] { table.delFromId(1); }},
+        {"replace under the same index", [&] {
+             auto* other = new OnuTableRow();
+             other->setNewValue("id", "4");
+             table.addNew(other, false);
+         }},
+        {"add", [&] { table.addNew(new OnuTableRow(), false); }},
+        {"change after an unchanged rebuild", [&] { table.getFromId(6)->setValue("qvCfgONUName", "six", true); }},
+        {"clear", [&] { table.clearAll(); }},
+        {"add to an empty table", [&] { table.addNew(new OnuTableRow(), false); }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        table.buildCachedJson();
+        EXPECT_EQ(table.getCachedJson(), table.toJson());
+    }
+    table.unlock();
+}
+
+// How alarm rows print depends on the time zone, which changes no row: until their texts
+// are forgotten a rebuild keeps the old zone.
+TEST(RwLockTable, ForgottenRowTextsArePrintedAgain) {
+    GL_TIMEZONE_VALUE.store(0);
+    RwLockTable table;
+    table.writeLock();
+    auto* alarm = new OltAlarmTableRow();
+    alarm->setValue("datetime", "07/12/2026 23:30:00", true);
+    table.addNew(alarm, false);
+    table.buildCachedJson();
+    GL_TIMEZONE_VALUE.store(3);
+    table.buildCachedJson();
+    EXPECT_NE(table.getCachedJson().find("07/12/2026 23:30:00"), std::string::npos);
+    table.forgetRowTexts();
+    table.buildCachedJson();
+    EXPECT_NE(table.getCachedJson().find("08/12/2026 02:30:00"), std::string::npos);
+    table.unlock();
+    GL_TIMEZONE_VALUE.store(0);
+}
+
 TEST(RwLockTable, WaitForNewCachedJsonReturnsOnceTheCacheIsRebuilt) {
     RwLockTable table;
     // A budget far beyond any test time-out: only the rebuild can end this wait.

@@ -109,6 +109,28 @@ TEST(Cli, UnreachableDaemonFailsWithStatus2) {
     EXPECT_EQ(none.err, "Halvorn not reachable: no port file " + h.path("/tmp/web.ipc") + "\n");
 }
 
+TEST(Cli, TimeoutBoundsTheWaitForABusyChannel) {
+    Harness h;
+    // Another client holds the channel and never lets go.
+    int holder = ::open(h.path("/tmp/web.ipc").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    CliRun run = startCli(h, {"--timeout", "1", "get", "/slottable/1"}, 0);
+    int status = 0;
+    const bool ended = waitUntil([&] { return ::waitpid(run.pid, &status, WNOHANG) == run.pid; }, 15s);
+    if (!ended) {
+        ::kill(run.pid, SIGKILL);
+        ::waitpid(run.pid, &status, 0);
+    }
+    ::close(holder);
+    ASSERT_TRUE(ended) << "the client waited for the channel past its time-out";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(readWholeFile(run.errFile),
+              "Halvorn not reachable: channel busy for 1000 ms (lock on " + h.path("/tmp/web.ipc") + ")\n");
+    // Once the channel is free the next client is served.
+    EXPECT_EQ(cli(h, {"--timeout", "1", "get", "/slottable/1"}).status, 0);
+}
+
 TEST(Cli, ParallelClientsNeverMixTheirExchanges) {
     Harness h;
     const std::string slot = h.get("/slottable/1").data;
@@ -154,27 +176,48 @@ TEST(Cli, ResponseReaderAgreesWithTheEnvelope) {
         R"({"data":["unterminated],"err":""})",
         R"({"data":[],"other":"1","err":""})",
         R"({"data":{"a":"1"}})",
+        R"({"data":[[],{},[{}],{"a":[]}],"err":""})",
+        R"({"data":{"a":{"b":["c",true,null,false]},"d":""},"err":""})",
+        R"({"data":[{"a":"1"}{"b":"2"}],"err":""})",
+        R"({"data":[{"a":"1",}],"err":""})",
+        R"({"data":{"a"},"err":""})",
+        R"({"data":[tru],"err":""})",
+        R"({"data":{"a":"1","a":"2"},"err":""})",
+        R"({"data":["\"quoted\""],"err":""})",
+        "{\"data\":[\"tab\there\"],\"err\":\"\"}",
+        "{\"data\":[\"bytes \xc3\xa9 \x7f\"],\"err\":\"\"}",
         "not json",
         "",
     };
-    for (const char* text : texts) {
-        SCOPED_TRACE(text);
+    std::string deep = "{\"data\":";
+    for (int i = 0; i < 600; ++i) deep += "[";
+    for (int i = 0; i < 600; ++i) deep += "]";
+    deep += ",\"err\":\"\"}";
+    std::vector<std::string> all(std::begin(texts), std::end(texts));
+    all.push_back(deep);
+    for (const std::string& text : all) {
+        SCOPED_TRACE(text.substr(0, 80));
         std::string expectErr, expectData, expectThrow, gotThrow;
         try {
             APIData reference;
-            reference.parseResponse(text, static_cast<int>(std::strlen(text)));
+            reference.parseResponse(text.data(), static_cast<int>(text.size()));
             expectErr = reference.getError();
             expectData = reference.getJsonData();
         } catch (const Exception& e) {
             expectThrow = e.getMessage();
         }
-        try {
-            auto got = ApiClient::parseResponseText(text);
-            EXPECT_EQ(got.err, expectErr);
-            EXPECT_EQ(got.data, expectData);
-        } catch (const Exception& e) {
-            gotThrow = e.getMessage();
+        // Both readings: of a text kept by the caller, and of one handed over.
+        for (bool handedOver : {false, true}) {
+            SCOPED_TRACE(handedOver ? "handed over" : "kept");
+            gotThrow.clear();
+            try {
+                auto got = handedOver ? ApiClient::parseResponseText(std::string(text)) : ApiClient::parseResponseText(text);
+                EXPECT_EQ(got.err, expectErr);
+                EXPECT_EQ(got.data, expectData);
+            } catch (const Exception& e) {
+                gotThrow = e.getMessage();
+            }
+            EXPECT_EQ(gotThrow, expectThrow);
         }
-        EXPECT_EQ(gotThrow, expectThrow);
     }
 }

@@ -178,6 +178,29 @@ TEST_F(DatabaseTest, SavedTablesAndRecordsComeBackAfterRestart) {
     EXPECT_FALSE(db->getObjectFromUri("/systeminfo")->getHasJsonFileModified());
 }
 
+// The action flags are requests, not settings: a settings file that holds them set (a
+// foreign or hand-made archive, an older card that saved the whole record) must not make
+// the card reboot, wipe itself, restore or back up at every start. The settings it holds
+// still load.
+TEST_F(DatabaseTest, ActionFlagsInTheSettingsFileAreIgnored) {
+    TempRoot::write("/mnt/db/json/systeminfo.json",
+                    R"({"timezone":"2","webPort":"8080","reboot":"1","resetFactory":"1","restoreBackup":"1","backup":"1"})");
+    testing::internal::CaptureStdout();
+    auto db = start();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    Container* info = db->getObjectFromUri("/systeminfo");
+    for (const char* action : {"reboot", "resetFactory", "restoreBackup", "backup"}) {
+        EXPECT_EQ(info->getValue(action), "0") << action;
+        EXPECT_NE(printed.find(std::string("Action '") + action + "' in " + Database::getFilePath("/systeminfo") +
+                               " ignored"),
+                  std::string::npos)
+            << printed;
+    }
+    EXPECT_EQ(info->getValue("timezone"), "2");
+    EXPECT_EQ(info->getValue("webPort"), "8080");
+    EXPECT_TRUE(exists("/mnt/db/json/systeminfo.json"));
+}
+
 TEST_F(DatabaseTest, UnchangedTableIsNotRewritten) {
     auto db = start();
     RwLockTable* olt = table(*db, "/olttable");

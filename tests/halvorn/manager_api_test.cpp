@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "ManagerTestBase.h"
 #include "OnuLink.h"
 #include "Paths.h"
+#include "SystemInfo.h"
 
 namespace {
 
@@ -108,12 +110,39 @@ TEST_F(ManagerApiTest, Reads) {
     const Reply store = api("get", "/privatestore");
     EXPECT_NE(store.data.find(R"("wAdmUser":"mzpw")"), std::string::npos);
 
-    // The table text is the ready one: a row added since the last rebuild shows only after it.
+    // A row added by discovery (which only marks the ready text stale) shows in the very
+    // next read, without waiting for the database cycle.
     addOnu("00:11:22:33:44:55", "3");
-    EXPECT_EQ(api("get", "/onutable").data, "[]");
-    EXPECT_NE(api("get", "/onutable/1").data.find("00:11:22:33:44:55"), std::string::npos);
-    db_->buildAllTableCachedJson(false);
     EXPECT_NE(api("get", "/onutable").data.find("00:11:22:33:44:55"), std::string::npos);
+    EXPECT_NE(api("get", "/onutable/1").data.find("00:11:22:33:44:55"), std::string::npos);
+    EXPECT_FALSE(table("/onutable")->getHasModified());
+    EXPECT_EQ(api("get", "/onutable").data, table("/onutable")->toJson());
+}
+
+// A time-zone change while the database worker rebuilds the alarm text: the rebuild has
+// printed the old zone and clears the stale flag when it ends. The change must mark the text
+// stale after that, or the alarm times keep the old zone.
+TEST_F(ManagerApiTest, TimeZoneChangeDuringAnAlarmRebuildReachesTheAlarmTimes) {
+    APIData alarms;
+    alarms.createRequest("set", "/olt/alarm/new",
+                         R"({"alarm_list":[{"label":"PON: 0","alarm":"x","state":"raised","slot_id":"1","datetime":"01/01/2026 10:00:00"}]})");
+    manager_->handlerNotification(&alarms);
+    ASSERT_EQ(api("set", "/systeminfo", R"({"timezone":"0"})").err, "");
+    ASSERT_NE(api("get", "/oltalarmtable").data.find("01/01/2026 10:00:00"), std::string::npos);
+
+    RwLockTable* table = this->table("/oltalarmtable");
+    table->writeLock();  // the worker's rebuild begins: it prints the old zone...
+    table->buildCachedJson();
+    std::thread change([&] { EXPECT_EQ(api("set", "/systeminfo", R"({"timezone":"2"})").err, ""); });
+    while (GL_TIMEZONE_VALUE.load() != 2) std::this_thread::yield();
+    // ...and, done printing, clears the flag (a change that set it meanwhile is lost).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!table->getHasModified() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    table->setHasModified(false);
+    table->unlock();
+    change.join();
+    EXPECT_NE(api("get", "/oltalarmtable").data.find("01/01/2026 12:00:00"), std::string::npos)
+        << api("get", "/oltalarmtable").data;
 }
 
 TEST_F(ManagerApiTest, OnuChangeQueuesItsTask) {
@@ -230,6 +259,33 @@ TEST_F(ManagerApiTest, SettingsChanges) {
     EXPECT_EQ(api("set", "/privatestore", R"({"wAdmUser":"admin"})").err, "");
     EXPECT_NE(api("get", "/privatestore").data.find(R"("wAdmUser":"admin")"), std::string::npos);
     EXPECT_TRUE(takeTasks().empty());
+}
+
+// The settings record of the test below: the next time the record is asked whether its file
+// changed (which the request does between applying a change and answering it), a change from
+// the other channel lands first.
+class InterleavedInfo : public SystemInfo {
+public:
+    bool getHasJsonFileModified() const override {
+        if (!otherChannelChange.empty()) {
+            const std::string change = std::exchange(otherChannelChange, "");
+            const_cast<InterleavedInfo*>(this)->SystemInfo::setJsonData(change, false);
+        }
+        return SystemInfo::getHasJsonFileModified();
+    }
+    mutable std::string otherChannelChange;
+};
+
+TEST_F(ManagerApiTest, RefusedSettingsChangeIsAnsweredWithItsOwnError) {
+    auto* info = new InterleavedInfo();
+    Container*& slot = db_->getMapUriObject()["/systeminfo"];
+    delete slot;
+    slot = info;
+    info->otherChannelChange = R"({"webPort":"8080"})";
+    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"10.0.0.256"})").err, "Invalid IPv4(10.0.0.256) for 'mgntIpAddr'");
+    EXPECT_EQ(info->getValue("webPort"), "8080");  // the other change did land in between
+    info->otherChannelChange = R"({"ntpServer":"x"})";
+    EXPECT_EQ(api("set", "/systeminfo", R"({"webPort":"81"})").err, "");
 }
 
 }  // namespace

@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "JsonFields.h"
 #include "harness/Harness.h"
@@ -161,6 +167,50 @@ TEST(SystemSettings, AddressChangeRewritesTheBootFilesAndSurvivesARestart) {
             << h.readFile("/commands.log");
         EXPECT_TRUE(hasCommand(h, "ip addr add 10.9.8.7/255.255.255.0 dev " + iface));
     }
+}
+
+// The boot files are replaced as a whole: a reader never finds one empty or cut short
+// (as a power cut or a full disk would leave it), and a file that cannot be written is
+// reported to the requester and keeps its old text.
+TEST(SystemSettings, BootFilesAreReplacedWholeAndWriteFailuresAreReported) {
+    Harness h;
+    const std::string iface = firstIface(h);
+    ASSERT_EQ(h.set("/systeminfo", R"({"mgntIpAddr":"10.0.0.3"})").err, "");  // both files exist from here on
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::vector<std::string> torn;
+    std::thread reader([&] {
+        while (!done.load()) {
+            for (const char* file : {"/mnt/.ipAddress", "/etc/network/interfaces"}) {
+                const std::string text = h.readFile(file);
+                const bool whole = std::count(text.begin(), text.end(), '\n') == (file[1] == 'm' ? 4 : 8);
+                if (!whole && torn.size() < 5) torn.push_back(std::string(file) + ": '" + text + "'");
+            }
+            reads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(h.set("/systeminfo", "{\"mgntIpAddr\":\"10.0.0." + std::to_string(1 + i % 2) + "\"}").err, "");
+    done.store(true);
+    reader.join();
+    EXPECT_GT(reads.load(), 200);
+    EXPECT_TRUE(torn.empty()) << torn.front();
+    EXPECT_EQ(h.readFile("/mnt/.ipAddress"), "10.0.0.2\n255.255.255.0\n192.168.0.1\n" + iface + "\n");
+
+    // The interfaces file cannot be written (its temporary name is taken by a folder): the
+    // change is stored and the address file written, the failure is answered, and the
+    // interfaces file keeps its old text.
+    const std::string interfaces = h.readFile("/etc/network/interfaces");
+    std::filesystem::create_directories(h.path("/etc/network/interfaces~"));
+    const std::string temporary = h.path("/etc/network/interfaces~");
+    EXPECT_EQ(h.set("/systeminfo", R"({"mgntIpAddr":"10.0.0.7"})").err,
+              "Impossible to write " + temporary + ": " + std::strerror(EISDIR));
+    EXPECT_EQ(field(h.get("/systeminfo").data, "mgntIpAddr"), "10.0.0.7");
+    EXPECT_EQ(h.readFile("/mnt/.ipAddress").substr(0, 9), "10.0.0.7\n");
+    EXPECT_EQ(h.readFile("/etc/network/interfaces"), interfaces);
+    EXPECT_TRUE(h.logContains("Impossible to write " + temporary)) << h.log();
+    h.remove("/etc/network/interfaces~");
+    EXPECT_EQ(h.set("/systeminfo", R"({"mgntIpAddr":"10.0.0.8"})").err, "");
 }
 
 TEST(SystemSettings, OldSettingsFileIsMigratedOnce) {

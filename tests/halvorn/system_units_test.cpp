@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Helper.h"
@@ -75,6 +80,12 @@ TEST(SystemUnits, RestoreArchiveCheck) {
         {"data beyond the end", kDir + header("./onutable.json", '0', 4096) + kEnd,
          "truncated archive (member './onutable.json')"},
         {"no end marker", kDir + member("./onutable.json", "[]"), "truncated archive (no end marker)"},
+        {"record asking for a reboot", kDir + member("./systeminfo.json", R"({"timezone":"2","reboot":"1"})") + kEnd,
+         "member './systeminfo.json' asks for the action 'reboot'"},
+        {"record asking for a factory reset", member("./systeminfo.json", R"({"resetFactory":"1"})") + kEnd,
+         "member './systeminfo.json' asks for the action 'resetFactory'"},
+        {"record with the actions at rest",
+         member("./systeminfo.json", R"({"reboot":"0","resetFactory":"0","restoreBackup":"0","backup":"0"})") + kEnd, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,6 +193,51 @@ TEST_F(SystemInfoRecord, ItsOwnSettingsFileLoadsBackWithAnEmptyGateway) {
     // A new value is still checked.
     EXPECT_FALSE(after.setJsonData(R"({"mgntIpGateway":"10.0.0.300"})", false));
     EXPECT_EQ(after.getSetError(), "Invalid IPv4(10.0.0.300) for 'mgntIpGateway'");
+}
+
+// The settings record of the test below: the first read of "mgntIpAddr" after arming waits
+// (at most a second) until the test lets it go, so a second change can run meanwhile.
+class PausingInfo : public SystemInfo {
+public:
+    std::string getValue(const std::string& key) const override {
+        std::string value = SystemInfo::getValue(key);
+        if (key == "mgntIpAddr" && armed.exchange(false)) {
+            paused.store(true);
+            std::unique_lock<std::mutex> lock(mutex);
+            cond.wait_for(lock, std::chrono::seconds(1), [this] { return released; });
+        }
+        return value;
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        cond.notify_all();
+    }
+    mutable std::atomic<bool> armed{false};
+    mutable std::atomic<bool> paused{false};
+    mutable std::mutex mutex;
+    mutable std::condition_variable cond;
+    bool released = false;
+};
+
+// Two changes of the management address race: the first has read its values for the boot
+// file and is held up before writing; the second is stored meanwhile. The file must end with
+// the values the record ends with.
+TEST_F(SystemInfoRecord, RacingAddressChangesLeaveTheNewestValuesInTheBootFile) {
+    std::filesystem::create_directories(root_ + "/etc/network");
+    PausingInfo info;
+    info.armed.store(true);
+    std::thread first([&] { EXPECT_TRUE(info.setJsonData(R"({"mgntIpAddr":"10.0.0.1"})", false)); });
+    while (!info.paused.load()) std::this_thread::yield();
+    std::thread second([&] {
+        EXPECT_TRUE(info.setJsonData(R"({"mgntIpAddr":"10.0.0.2"})", false));
+        info.release();
+    });
+    first.join();
+    second.join();
+    ASSERT_EQ(info.getValue("mgntIpAddr"), "10.0.0.2");
+    std::string file = Helper::getAllContentFile(root_ + "/mnt/.ipAddress");
+    EXPECT_EQ(file.substr(0, file.find('\n')), "10.0.0.2") << file;
 }
 
 TEST(SystemUnits, ShellSeam) {

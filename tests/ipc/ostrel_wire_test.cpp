@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -55,6 +56,21 @@ struct ServerEndpoint {
     }
     ~ServerEndpoint() { ostrel.close(); }
 };
+
+// After whatever went before, the server endpoint takes the next message whole.
+void expectNextMessageServed(ServerEndpoint& s, RawPeer& client) {
+    std::string message;
+    int64_t result = 0;
+    {
+        Aside call(s.port, [&] { result = s.ostrel.recv(message); });
+        client.sendTo(s.port, "0ping");
+        ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
+        client.sendTo(s.port, "0next");
+        ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
+    }
+    EXPECT_EQ(result, 4);
+    EXPECT_EQ(message, "next");
+}
 
 // An endpoint connected as client to a raw peer acting as the server.
 struct ClientEndpoint {
@@ -292,16 +308,7 @@ TEST(OstrelErrors, OutOfStepDatagramCostsOneMessage) {
         EXPECT_EQ(s.ostrel.getErrorMessage(), std::string("ping error, received: ") + c.shown);
         EXPECT_FALSE(client.receive(0).has_value()) << "a bad ping got an answer";
 
-        int64_t result = 0;
-        {
-            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
-            client.sendTo(s.port, "0ping");
-            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
-            client.sendTo(s.port, "0next");
-            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
-        }
-        EXPECT_EQ(result, 4);
-        EXPECT_EQ(message, "next");
+        expectNextMessageServed(s, client);
     }
 }
 
@@ -370,16 +377,7 @@ TEST(OstrelBoundedWaits, PeerSilentMidMessage) {
         EXPECT_EQ(s.ostrel.getErrorMessage(), timeoutText);
         EXPECT_EQ(receiveTimeoutMs(s.ostrel), 0) << "a server must wait for its next ping for ever";
 
-        message.clear();
-        {
-            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
-            client.sendTo(s.port, "0ping");
-            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
-            client.sendTo(s.port, "0next");
-            ASSERT_EQ(client.receive(), std::optional<std::string>("05"));
-        }
-        EXPECT_EQ(result, 4);
-        EXPECT_EQ(message, "next");
+        expectNextMessageServed(s, client);
     }
     {
         SCOPED_TRACE("waiting for a reply that never comes");
@@ -388,6 +386,97 @@ TEST(OstrelBoundedWaits, PeerSilentMidMessage) {
         EXPECT_EQ(e.ostrel.getErrorMessage(), timeoutText);
         e.server.sendTo(e.port, "0ping");
         EXPECT_TRUE(e.ostrel.waitForDatagram(2000));
+    }
+}
+
+// A deadline ends every wait of a transfer, whatever the ping and transfer limits allow:
+// the ping phase fails as when its attempts run out, a chunk wait with the time-out text.
+TEST(OstrelBoundedWaits, DeadlineEndsEveryWait) {
+    const std::string timeoutText = std::string("recvfrom()") + std::strerror(EAGAIN);
+    {
+        SCOPED_TRACE("ping phase against a silent server");
+        ClientEndpoint e;
+        e.ostrel.setPingLimits(10, 2000);  // 20 s without the deadline
+        e.ostrel.setDeadline(300);
+        int64_t result = 0;
+        {
+            Aside call(e.port, [&] {
+                testing::internal::CaptureStdout();
+                result = e.ostrel.send("abc");
+                testing::internal::GetCapturedStdout();
+            });
+            EXPECT_TRUE(call.finish()) << "the ping phase went past the deadline";
+        }
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(e.ostrel.getErrorMessage(), "Impossible to ping server lo0:" + std::to_string(e.server.port()));
+    }
+    {
+        SCOPED_TRACE("reply whose last chunk never comes");
+        ClientEndpoint e;
+        e.ostrel.setDeadline(300);  // no transfer time-out: only the deadline bounds the wait
+        std::string message;
+        int64_t result = 0;
+        {
+            Aside call(e.port, [&] { result = e.ostrel.recv(message); });
+            e.server.sendTo(e.port, "0ping");
+            ASSERT_EQ(e.server.receive(), std::optional<std::string>(kPong));
+            e.server.sendTo(e.port, "1ab");
+            ASSERT_EQ(e.server.receive(), std::optional<std::string>("03"));
+            EXPECT_TRUE(call.finish()) << "the chunk wait went past the deadline";
+        }
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(e.ostrel.getErrorMessage(), timeoutText);
+    }
+}
+
+// A message longer than the receiver's limit: every chunk is still acknowledged (the sender
+// ends in step), recv fails with the limit's text and leaves the caller's text alone, and
+// the next message is served. The limit itself is accepted.
+TEST(OstrelLimits, MessageAboveTheLimitIsDrainedAndRefused) {
+    struct Case {
+        const char* name;
+        int64_t limit;  // 0: the default
+        size_t length;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"exactly the limit", 100, 100, true},
+        {"one byte over, in the last chunk", 100, 101, false},
+        {"over within the first chunk", 100, 64999 * 2 + 7, false},
+        {"default limit, one byte over", 0, static_cast<size_t>(Ostrel::kDefaultMaxMessage) + 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerEndpoint s;
+        if (c.limit > 0) s.ostrel.setMaxMessageSize(c.limit);
+        const int64_t limit = c.limit > 0 ? c.limit : Ostrel::kDefaultMaxMessage;
+        RawPeer client;
+        std::string message = "kept";
+        int64_t result = 0;
+        {
+            Aside call(s.port, [&] { result = s.ostrel.recv(message); });
+            client.sendTo(s.port, "0ping");
+            ASSERT_EQ(client.receive(), std::optional<std::string>(kPong));
+            const std::string payload(static_cast<size_t>(Ostrel::kMaxChunkPayload), 'x');
+            for (size_t sent = 0; sent < c.length;) {
+                const size_t chunk = std::min(c.length - sent, payload.size());
+                sent += chunk;
+                const bool more = sent < c.length;
+                client.sendTo(s.port, (more ? "1" : "0") + payload.substr(0, chunk));
+                ASSERT_EQ(client.receive(), std::optional<std::string>("0" + std::to_string(chunk + 1)))
+                    << "chunk ending at " << sent;
+            }
+        }
+        if (c.accepted) {
+            EXPECT_EQ(result, static_cast<int64_t>(c.length));
+            EXPECT_EQ(message, "kept" + std::string(c.length, 'x'));
+        } else {
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(s.ostrel.getErrorMessage(), "Message too long: more than " + std::to_string(limit) + " bytes");
+            EXPECT_TRUE(message == "kept") << "the caller's text now holds " << message.size() << " bytes";
+        }
+
+        expectNextMessageServed(s, client);
     }
 }
 

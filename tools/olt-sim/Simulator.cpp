@@ -50,7 +50,7 @@ uint16_t hex16Arg(const std::string& text, const char* what) {
 
 const char* kHelp =
     "ok help status onus drop delay loss silent product firmware nvs restart ready leave return move discover "
-    "alarm event raw requests record rules state quit";
+    "alarm event raw requests record rules state ping refuse quit";
 
 }  // namespace
 
@@ -103,7 +103,16 @@ void Simulator::receive(size_t index, const uint8_t* p, size_t n, int64_t nowMs)
     log(prefix + "lost");
     return;
   }
-  std::vector<Bytes> replies = s.olt->handle(p, n, nowMs);
+  std::vector<Bytes> replies;
+  auto refused = n >= 6 ? s.refuse.find(getU16(p)) : s.refuse.end();
+  if (refused != s.refuse.end() && refused->second > 0 && !s.olt->restarting(nowMs)) {
+    // Refused on command: a reply with result 3 (parameter out of range) and no change.
+    --refused->second;
+    log(prefix + "refused on command");
+    replies.push_back(encodeReply(getU16(p), getU16(p + 2), 3));
+  } else {
+    replies = s.olt->handle(p, n, nowMs);
+  }
   if (!s.olt->lastRefusal().empty()) log(prefix + "refused: " + s.olt->lastRefusal());
   if (replies.empty()) return;
   int64_t delay = 0;
@@ -181,6 +190,15 @@ std::string Simulator::command(const std::string& line, int64_t nowMs) {
       quit_ = true;
       return "ok";
     }
+    if (cmd == "ping") {
+      // Whether a ping to IP would be answered: only by a simulated OLT that is there, not
+      // restarting and not silent. Every loopback address answers a real ping, so the
+      // stand-in for ping asks here instead.
+      args(1, 1);
+      for (const Slot& s : olts_)
+        if (s.ip == w[1]) return std::string("ok ") + (s.silent || s.olt->restarting(nowMs) ? "0" : "1");
+      return "ok 0";
+    }
     if (cmd == "status") {
       args(0, 1);
       if (w.size() == 2) return "ok " + statusLine(oltArg(w[1]));
@@ -192,6 +210,13 @@ std::string Simulator::command(const std::string& line, int64_t nowMs) {
       args(1, 1);
       std::string text = olts_[oltArg(w[1])].olt->onusText();
       return text.empty() ? "ok" : "ok " + text;
+    }
+    if (cmd == "refuse") {
+      args(3, 3);
+      uint16_t id = hex16Arg(w[2], "message ID");
+      uint64_t n = number(w[3], 0, 1000000, "count");
+      for (size_t i : oltsArg(w[1])) olts_[i].refuse[id] = n;
+      return "ok";
     }
     if (cmd == "drop") {
       args(2, 2);

@@ -54,6 +54,7 @@ class Simulator {
     int64_t delayMs = 0;
     int64_t delayCount = -1;  // replies still to delay; -1: every reply
     double loss = 0.0;
+    std::map<uint16_t, uint64_t> refuse;  // message ID -> requests still to refuse
     uint64_t requests = 0;
     std::deque<Bytes> record;
     std::vector<Bytes> atNextExchange;

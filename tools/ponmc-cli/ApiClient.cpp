@@ -1,11 +1,13 @@
 #include "ApiClient.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -26,137 +28,129 @@ struct FileLock {
     }
 };
 
-// Strict JSON syntax scanner over [p, end): advances p past one value. It allocates nothing.
-// plain stays true only while the text is what cJSON's compact print of the parsed value
-// would give back byte for byte: no blanks between tokens, no numbers, no escapes.
-class Scanner {
-public:
-    Scanner(const char* p, const char* end) : p_(p), end_(end) {}
+// Bytes a string of the plain form never holds: its closing quote aside, an escape or a
+// control byte means the text is not what the compact printer gives back unchanged.
+struct StringStops {
+    bool stop[256] = {};
+    constexpr StringStops() {
+        for (int c = 0; c < 0x20; ++c) stop[c] = true;
+        stop[static_cast<unsigned char>('"')] = true;
+        stop[static_cast<unsigned char>('\\')] = true;
+    }
+};
+constexpr StringStops kStringStops;
 
-    bool value(int depth = 0) {
-        if (depth > 512 || p_ >= end_) return false;
-        switch (*p_) {
-            case '"': return string();
-            case '{': return object(depth);
-            case '[': return array(depth);
-            case 't': return word("true");
-            case 'f': return word("false");
-            case 'n': return word("null");
-            default: return number();
-        }
-    }
-    void blanks() {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) {
-            ++p_;
-            plain_ = false;
-        }
-    }
-    bool take(char c) {
-        if (p_ >= end_ || *p_ != c) return false;
-        ++p_;
-        return true;
-    }
-    bool takeText(const char* text) {
-        size_t n = std::strlen(text);
-        if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, text, n) != 0) return false;
-        p_ += n;
-        return true;
-    }
-    const char* at() const { return p_; }
-    bool plain() const { return plain_; }
+// Skips the string at p (which points at its opening quote) when it is plain.
+inline bool skipPlainString(const char*& p, const char* end) {
+    ++p;
+    while (p < end && !kStringStops.stop[static_cast<unsigned char>(*p)]) ++p;
+    if (p >= end || *p != '"') return false;
+    ++p;
+    return true;
+}
 
-private:
-    bool string() {
-        ++p_;
-        while (p_ < end_) {
-            unsigned char c = static_cast<unsigned char>(*p_++);
-            if (c == '"') return true;
-            if (c < 0x20) return false;
-            if (c == '\\') {
-                plain_ = false;
-                if (p_ >= end_) return false;
-                char e = *p_++;
-                if (e == 'u') {
-                    for (int i = 0; i < 4; ++i, ++p_)
-                        if (p_ >= end_ || !std::isxdigit(static_cast<unsigned char>(*p_))) return false;
-                } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
-                    return false;
-                }
+inline bool skipWord(const char*& p, const char* end, const char* word, size_t length) {
+    if (static_cast<size_t>(end - p) < length || std::memcmp(p, word, length) != 0) return false;
+    p += length;
+    return true;
+}
+
+// Validates one JSON value at p in exactly the form cJSON's compact print gives back byte
+// for byte: no blanks between tokens, no numbers (they may print differently), no escapes;
+// strings, objects, arrays, true, false, null. On success p is just past the value. False
+// for anything else, valid JSON or not (the caller then parses the text in full). One pass,
+// no recursion, no allocation: a table of 1024 rows is checked in well under a millisecond.
+bool skipPlainValue(const char*& at, const char* end) {
+    constexpr int kMaxDepth = 512;
+    char open[kMaxDepth];
+    int depth = 0;
+    const char* p = at;
+    for (;;) {
+        // A value.
+        if (p >= end) return false;
+        const char c = *p;
+        if (c == '"') {
+            if (!skipPlainString(p, end)) return false;
+        } else if (c == '{' || c == '[') {
+            if (depth == kMaxDepth) return false;
+            ++p;
+            if (p < end && *p == (c == '{' ? '}' : ']')) {
+                ++p;  // empty: a complete value
+            } else {
+                open[depth++] = c;
+                if (c == '[') continue;  // its first element
+                if (p >= end || *p != '"' || !skipPlainString(p, end) || p >= end || *p != ':') return false;
+                ++p;
+                continue;  // the member's value
             }
-        }
-        return false;
-    }
-    bool object(int depth) {
-        ++p_;
-        blanks();
-        if (take('}')) return true;
-        for (;;) {
-            blanks();
-            if (p_ >= end_ || *p_ != '"' || !string()) return false;
-            blanks();
-            if (!take(':')) return false;
-            blanks();
-            if (!value(depth + 1)) return false;
-            blanks();
-            if (take('}')) return true;
-            if (!take(',')) return false;
-        }
-    }
-    bool array(int depth) {
-        ++p_;
-        blanks();
-        if (take(']')) return true;
-        for (;;) {
-            blanks();
-            if (!value(depth + 1)) return false;
-            blanks();
-            if (take(']')) return true;
-            if (!take(',')) return false;
-        }
-    }
-    bool word(const char* w) { return takeText(w); }
-    bool number() {
-        plain_ = false;
-        auto digits = [this] {
-            const char* s = p_;
-            while (p_ < end_ && *p_ >= '0' && *p_ <= '9') ++p_;
-            return p_ > s;
-        };
-        take('-');
-        if (take('0')) {
-        } else if (!digits()) {
+        } else if (!(c == 't' && skipWord(p, end, "true", 4)) && !(c == 'f' && skipWord(p, end, "false", 5)) &&
+                   !(c == 'n' && skipWord(p, end, "null", 4))) {
             return false;
         }
-        if (take('.') && !digits()) return false;
-        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
-            ++p_;
-            if (!take('+')) take('-');
-            if (!digits()) return false;
+        // After a value: close what ends here, or go on with the next element or member.
+        for (;;) {
+            if (depth == 0) {
+                at = p;
+                return true;
+            }
+            if (p >= end) return false;
+            const bool inObject = open[depth - 1] == '{';
+            if (*p == (inObject ? '}' : ']')) {
+                ++p;
+                --depth;
+                continue;
+            }
+            if (*p != ',') return false;
+            ++p;
+            if (inObject) {
+                if (p >= end || *p != '"' || !skipPlainString(p, end) || p >= end || *p != ':') return false;
+                ++p;
+            }
+            break;
         }
-        return true;
     }
+}
 
-    const char* p_;
-    const char* end_;
-    bool plain_ = true;
-};
+}  // namespace
+
+namespace {
+
+// Where the data of a plain success response lies in text: exactly
+// {"data":<compact value>,"err":""} and nothing after it. False for anything else.
+bool plainData(const std::string& text, size_t& begin, size_t& end) {
+    static const char kHead[] = "{\"data\":";
+    static const char kTail[] = ",\"err\":\"\"}";
+    const size_t head = sizeof(kHead) - 1, tail = sizeof(kTail) - 1;
+    if (text.size() < head + tail || text.compare(0, head, kHead) != 0) return false;
+    const char* p = text.data() + head;
+    const char* const last = text.data() + text.size();
+    if (!skipPlainValue(p, last - tail)) return false;
+    if (static_cast<size_t>(last - p) != tail || std::memcmp(p, kTail, tail) != 0) return false;
+    begin = head;
+    end = static_cast<size_t>(p - text.data());
+    return true;
+}
+
+ApiClient::Response parsedByTheEnvelope(const std::string& text) {
+    APIData response;
+    response.parseResponse(text.data(), static_cast<int>(text.size()));
+    return ApiClient::Response{response.getError(), response.getJsonData()};
+}
 
 }  // namespace
 
 ApiClient::Response ApiClient::parseResponseText(const std::string& text) {
-    // Fast path: exactly {"data":<compact value>,"err":""} and nothing after it.
-    Scanner s(text.data(), text.data() + text.size());
-    if (s.takeText("{\"data\":")) {
-        const char* begin = s.at();
-        if (s.value() && s.plain()) {
-            const char* end = s.at();
-            if (s.takeText(",\"err\":\"\"}") && s.at() == text.data() + text.size())
-                return Response{"", std::string(begin, end)};
-        }
-    }
-    APIData response;
-    response.parseResponse(text.data(), static_cast<int>(text.size()));
-    return Response{response.getError(), response.getJsonData()};
+    size_t begin = 0, end = 0;
+    if (plainData(text, begin, end)) return Response{"", text.substr(begin, end - begin)};
+    return parsedByTheEnvelope(text);
+}
+
+ApiClient::Response ApiClient::parseResponseText(std::string&& text) {
+    size_t begin = 0, end = 0;
+    if (!plainData(text, begin, end)) return parsedByTheEnvelope(text);
+    text.erase(end);
+    text.erase(0, begin);
+    return Response{"", std::move(text)};
 }
 
 ApiClient::ApiClient(std::string portFile, int ownPort) : portFile_(std::move(portFile)), ownPort_(ownPort) {}
@@ -169,45 +163,77 @@ ApiClient ApiClient::forSnmp() {
     return ApiClient(Paths::resolve(Paths::kSnmpIpc), kSnmpClientPort);
 }
 
+int ApiClient::getExchangeTimeoutMs() const {
+    if (exchangeTimeoutMs_ > 0) return exchangeTimeoutMs_;
+    const int64_t sum = int64_t{std::max(portFileWaitSeconds_, 1)} * 1000 + int64_t{pingAttempts_} * pingTimeoutMs_ +
+                        responseTimeoutMs_ + 2 * kTransferTimeoutMs;
+    return static_cast<int>(std::min<int64_t>(sum, INT_MAX));
+}
+
 ApiClient::Response ApiClient::request(const std::string& action, const std::string& uri, const std::string& data) {
+    using Clock = std::chrono::steady_clock;
+    const int timeoutMs = getExchangeTimeoutMs();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto leftMs = [&deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<int>(std::max<decltype(left)>(left, 0));
+    };
+
     APIData envelope;
     envelope.createRequest(action, uri, data);
 
     // The port file is also the lock: wait for it as Ostrel's connect would.
     FileLock lock;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(portFileWaitSeconds_, 1));
+    const Clock::time_point fileDeadline =
+        std::min(deadline, Clock::now() + std::chrono::seconds(std::max(portFileWaitSeconds_, 1)));
     for (;;) {
         lock.fd = ::open(portFile_.c_str(), O_RDONLY | O_CLOEXEC);
         if (lock.fd >= 0) break;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (Clock::now() >= fileDeadline)
             throw Exception("Halvorn not reachable: no port file " + portFile_, __func__, __LINE__);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    while (::flock(lock.fd, LOCK_EX) != 0) {
-        if (errno != EINTR) throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
+    // Our turn on the channel, taken with the deadline: a blocking flock would wait for ever
+    // behind a client that never lets go. The pause between tries grows to 20 ms.
+    for (int pauseMs = 1;;) {
+        if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK)
+            throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
+        const int left = leftMs();
+        if (left == 0)
+            throw Exception("Halvorn not reachable: channel busy for " + std::to_string(timeoutMs) + " ms (lock on " +
+                                portFile_ + ")",
+                            __func__, __LINE__);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pauseMs, left)));
+        pauseMs = std::min(pauseMs * 2, 20);
     }
 
     Ostrel endpoint(ownPort_);
     endpoint.setPortFileWaitLimit(1);
     endpoint.setPingLimits(pingAttempts_, pingTimeoutMs_);
+    endpoint.setTransferTimeout(kTransferTimeoutMs);
+    // Pings, acknowledgements and response chunks all end by the exchange's deadline.
+    endpoint.setDeadline(leftMs());
     if (!endpoint.createSocket() || !endpoint.connect(portFile_.c_str()))
         throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
     if (endpoint.send(envelope.getJsonProtocol()) < 0)
         throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
 
-    // Ostrel's recv has no time-out of its own; the server's ping opens the reply, so wait
-    // for that first datagram here and a dead daemon costs a bounded wait.
-    pollfd p{endpoint.getSocketForTest(), POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, responseTimeoutMs_);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) throw Exception("No response from Halvorn on " + portFile_, __func__, __LINE__);
+    // Ostrel's recv has no time-out of its own for the first datagram; the server's ping
+    // opens the reply, so wait for it here and a dead daemon costs a bounded wait.
+    if (!endpoint.waitForDatagram(std::min(responseTimeoutMs_, leftMs())))
+        throw Exception("No response from Halvorn on " + portFile_, __func__, __LINE__);
 
+    // Room for a reply like the largest one so far, so a big table is received without
+    // growing (and copying) the text chunk by chunk.
+    static std::atomic<size_t> largestReply{0};
     std::string reply;
+    reply.reserve(largestReply.load());
     if (endpoint.recv(reply) < 0)
         throw Exception(std::string("Response not received: ") + endpoint.getErrorMessage(), __func__, __LINE__);
     endpoint.close();
+    if (reply.size() > largestReply.load()) largestReply.store(reply.size());
 
-    return parseResponseText(reply);
+    return parseResponseText(std::move(reply));
 }

@@ -3,8 +3,9 @@
 //   ponmc-cli [--snmp] [--timeout SECONDS] set URI JSON
 // Prints the response's data on standard output. Exit status: 0 success, 1 the response
 // carries an error (printed on standard error), 2 Halvorn not reachable or its answer
-// unreadable, 64 bad command line (including data that is not JSON). Paths follow
-// PONMC_ROOT like the daemons'.
+// unreadable within the time-out, 64 bad command line (including data that is not JSON).
+// --timeout (default 60 s) bounds the whole exchange, the wait for the channel included.
+// Paths follow PONMC_ROOT like the daemons'.
 
 #include <cjson/cJSON.h>
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     try {
         ApiClient client = snmp ? ApiClient::forSnmp() : ApiClient::forWeb();
         client.setResponseTimeoutMs(timeoutSeconds * 1000);
+        client.setExchangeTimeoutMs(timeoutSeconds * 1000);
         ApiClient::Response response = client.request(action, uri, data);
         if (!response.err.empty()) {
             std::fprintf(stderr, "%s\n", response.err.c_str());

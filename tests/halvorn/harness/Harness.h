@@ -109,15 +109,20 @@ struct Task {
     std::string data;  // the task's JSON object text
 };
 
-// Quenrik's task receiver: an Ostrel server on <root>/tmp/halquen.ipc, own port 2010.
+// Quenrik's task receiver: an Ostrel server on <root>/tmp/halquen.ipc, own port 2010. With
+// another port file and port (Halvorn's notification receiver: quenhal.ipc, 2000) it records
+// whatever a client sends there the same way.
 class TaskPeer {
 public:
-    explicit TaskPeer(std::string portFile) : portFile_(std::move(portFile)) {}
+    explicit TaskPeer(std::string portFile, int port = 2010) : portFile_(std::move(portFile)), port_(port) {}
     ~TaskPeer() { stop(); }
 
     void start() {
         if (thread_.joinable()) return;
-        endpoint_ = std::make_unique<Ostrel>(2010);
+        endpoint_ = std::make_unique<Ostrel>(port_);
+        // A daemon killed in the middle of a task must not leave this thread (and stop(),
+        // which joins it) waiting for the task's last chunk for ever.
+        endpoint_->setTransferTimeout(ApiClient::kTransferTimeoutMs);
         if (!endpoint_->createSocket() || !endpoint_->bind(portFile_.c_str()))
             throw std::runtime_error(std::string("task peer: ") + endpoint_->getErrorMessage());
         stop_.store(false);
@@ -175,6 +180,7 @@ private:
     }
 
     std::string portFile_;
+    int port_;
     std::unique_ptr<Ostrel> endpoint_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -192,10 +198,13 @@ public:
         // When the daemon ends at once because a fixed port was taken meanwhile (another
         // test program of another build on this machine), wait for the ports and try again.
         bool retryOnBusyPorts = true;
+        // More "NAME=value" entries for the daemon's environment (test seams).
+        std::vector<std::string> environment;
     };
 
     Harness() : Harness(Options()) {}
-    explicit Harness(const Options& options) : retryOnBusyPorts_(options.retryOnBusyPorts) {
+    explicit Harness(const Options& options)
+        : retryOnBusyPorts_(options.retryOnBusyPorts), environment_(options.environment) {
         char tmpl[] = "/tmp/halvorn-test-XXXXXX";
         if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         root_ = tmpl;
@@ -276,6 +285,7 @@ private:
         const char* oldPath = std::getenv("PATH");
         env.push_back("PONMC_ROOT=" + root_);
         env.push_back("PATH=" + path("/bin") + ":" + (oldPath ? oldPath : "/usr/bin:/bin"));
+        env.insert(env.end(), environment_.begin(), environment_.end());
         std::vector<char*> envp;
         for (auto& v : env) envp.push_back(v.data());
         envp.push_back(nullptr);
@@ -338,6 +348,12 @@ public:
     // Everything the daemon printed so far (standard output and error).
     std::string log() const { return log_(); }
     bool logContains(const std::string& text) const { return log_().find(text) != std::string::npos; }
+    size_t logCount(const std::string& text) const {
+        const std::string log = log_();
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
     bool waitForLog(const std::string& text, std::chrono::milliseconds deadline = 15s) const {
         return waitUntil([&] { return logContains(text); }, deadline);
     }
@@ -379,6 +395,8 @@ public:
         Ostrel endpoint(ApiClient::kWebClientPort);
         endpoint.setPortFileWaitLimit(1);
         endpoint.setPingLimits(2, 5000);
+        endpoint.setTransferTimeout(ApiClient::kTransferTimeoutMs);
+        endpoint.setDeadline(60000);
         std::string reply;
         bool ok = endpoint.createSocket() && endpoint.connect(path("/tmp/web.ipc").c_str()) &&
                   endpoint.send(text) >= 0 && endpoint.recv(reply) >= 0;
@@ -398,6 +416,7 @@ public:
             notifier_ = std::make_unique<Ostrel>(2001);
             notifier_->setPortFileWaitLimit(5);
             notifier_->setPingLimits(3, 5000);
+            notifier_->setTransferTimeout(ApiClient::kTransferTimeoutMs);
             if (!notifier_->createSocket() || !notifier_->connect(path("/tmp/quenhal.ipc").c_str())) {
                 std::string why = notifier_->getErrorMessage();
                 notifier_.reset();
@@ -418,6 +437,7 @@ private:
 
     std::string root_;
     bool retryOnBusyPorts_ = true;
+    std::vector<std::string> environment_;
     pid_t pid_ = -1;
     int exitStatus_ = -1;
     std::unique_ptr<TaskPeer> peer_;

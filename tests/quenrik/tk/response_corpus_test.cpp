@@ -15,8 +15,7 @@
 namespace {
 
 TEST(ResponseCorpus, EveryCorpusDatagramDecodesOrFailsCleanly) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "fuzz" / "tk" / "corpus";
+    const std::filesystem::path corpus = TK_FUZZ_CORPUS;
     ASSERT_TRUE(std::filesystem::is_directory(corpus)) << corpus;
     size_t replayed = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {

@@ -165,3 +165,27 @@ TEST_F(SimulatorTest, BadCommandsAreRefusedWithAReason) {
   EXPECT_EQ("ok", cmd("quit"));
   EXPECT_TRUE(sim_.quitRequested());
 }
+
+TEST_F(SimulatorTest, PingIsAnsweredOnlyByAnOltThatIsThereAwakeAndNotSilent) {
+  EXPECT_EQ("ok 1", cmd("ping 127.0.2.1"));
+  EXPECT_EQ("ok 0", cmd("ping 127.0.2.3"));  // no simulated card at that address
+  ASSERT_EQ("ok", cmd("silent 2 on"));
+  EXPECT_EQ("ok 0", cmd("ping 127.0.2.2"));
+  ASSERT_EQ("ok", cmd("silent 2 off"));
+  EXPECT_EQ("ok 1", cmd("ping 127.0.2.2"));
+  ASSERT_EQ("ok", cmd("restart 1"));
+  EXPECT_EQ("ok 0", cmd("ping 127.0.2.1"));
+  due(10000);  // the restart time has passed
+  EXPECT_EQ("ok 1", cmd("ping 127.0.2.1"));
+  EXPECT_EQ("ok 1", cmd("ping 127.0.2.2"));
+  EXPECT_EQ("error wrong number of arguments for ping", cmd("ping"));
+}
+
+TEST_F(SimulatorTest, RefusedRequestsAreAnsweredWithOutOfRangeAndChangeNothing) {
+  ASSERT_EQ("ok", cmd("refuse 1 012d 1"));
+  receive(0, request(7));
+  receive(0, request(8));
+  EXPECT_EQ((std::vector<std::string>{"1:012d000700020003", "1:" + nvsReply(8)}), due(0));
+  EXPECT_EQ("ok 2", cmd("requests 1"));
+  EXPECT_EQ("error message ID must be an even number of hex digits", cmd("refuse 1 12d 1"));
+}

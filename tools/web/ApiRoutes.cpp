@@ -1,0 +1,167 @@
+// The table, action, overview and history routes of WebApp.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "JsonHelper.h"
+#include "Validation.h"
+#include "WebApp.h"
+#include "WebJson.h"
+
+namespace {
+
+const std::set<std::string> kTables = {"onutable", "olttable", "slottable", "moduleolttable", "moduleonutable",
+                                       "oltalarmtable"};
+const std::set<std::string> kActions = {"/slot/enable", "/slot/disable", "/slot/reset", "/slot/restore-default",
+                                        "/slot/onu/reset", "/slot/onu/remove"};
+
+JsonPtr parseOrThrow(const ApiClient::Response& r, const char* what) {
+    if (!r.err.empty()) throw std::runtime_error(std::string(what) + ": " + r.err);
+    return JsonPtr(cJSON_Parse(r.data.c_str()));
+}
+
+std::string member(const cJSON* row, const char* key) { return webjson::stringMember(row, key); }
+
+}  // namespace
+
+HttpResponse WebApp::tables(const HttpRequest& request, const std::string& route) {
+    // "/<table>" or "/<table>/<id>"
+    static const std::regex shape("^/([a-z]+)(?:/([0-9]{1,19}))?$");
+    std::smatch m;
+    if (!std::regex_match(route, m, shape) || !kTables.count(m[1].str())) return errorResponse(404, "Not found");
+    const std::string table = m[1].str();
+    const std::string id = m[2].matched ? m[2].str() : "";
+    if (request.method == "GET") return fromHalvorn(link_.get("/" + table + (id.empty() ? "" : "/" + id)));
+    if (request.method != "PUT") return errorResponse(405, "Method not allowed");
+    if (id.empty() || id == "0") return errorResponse(404, "Name the row: PUT /api/" + table + "/<id>");
+    JsonPtr change(cJSON_Parse(request.body.c_str()));
+    if (!change) return errorResponse(400, "The body must be a JSON object");
+    const validation::Result check = validation::checkRowChange(table, change.get());
+    if (!check.errors.empty()) {
+        std::string fields;
+        for (auto& [key, message] : check.errors)
+            fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
+        return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
+    }
+    // Halvorn answers "Invalid ID object" only for ids it lacks; a row must exist first.
+    const ApiClient::Response r = link_.set("/" + table + "/" + id, check.data);
+    if (!r.err.empty()) return fromHalvorn(r);
+    return fromHalvorn(link_.get("/" + table + "/" + id));
+}
+
+HttpResponse WebApp::action(const HttpRequest& request, const std::string& route) {
+    if (!kActions.count(route)) return errorResponse(404, "Not found");
+    if (request.method != "POST") return errorResponse(405, "Method not allowed");
+    JsonPtr data(cJSON_Parse(request.body.c_str()));
+    const validation::Result check = validation::checkActionData(route, data.get());
+    if (!check.errors.empty()) return errorResponse(422, check.joinedErrors());
+    const ApiClient::Response r = link_.set(route, check.data);
+    return fromHalvorn(r, 202);
+}
+
+HttpResponse WebApp::history(const std::string& route) const {
+    static const std::regex olt("^/history/olt/([1-8])/([01])$");
+    static const std::regex onu("^/history/onu/([0-9A-Fa-f:]{17})$");
+    std::smatch m;
+    std::string key;
+    if (std::regex_match(route, m, olt)) {
+        key = "olt:" + m[1].str() + "/" + m[2].str();
+    } else if (std::regex_match(route, m, onu)) {
+        std::string mac = m[1].str();
+        std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::tolower(c); });
+        key = "onu:" + mac;
+    } else {
+        return errorResponse(404, "Not found");
+    }
+    std::string json = history_.toJson(key);
+    // Not sampled yet (new ONU, or the server just started): an empty series, not an error.
+    if (json.empty()) json = "{\"t\":[],\"txPower\":[],\"rxPower\":[],\"voltage\":[],\"bias\":[],\"temperature\":[]}";
+    return jsonResponse(200, std::move(json));
+}
+
+// One answer for the chassis page: slots with their OLT, ports with ONU counts and optics,
+// the newest alarms and the card's identity. Built here so a phone fetches a few kilobytes
+// instead of every table.
+HttpResponse WebApp::overview() {
+    JsonPtr info = parseOrThrow(link_.get("/systeminfo"), "systeminfo");
+    JsonPtr slots = parseOrThrow(link_.get("/slottable"), "slottable");
+    JsonPtr olts = parseOrThrow(link_.get("/olttable"), "olttable");
+    JsonPtr modules = parseOrThrow(link_.get("/moduleolttable"), "moduleolttable");
+    JsonPtr onus = parseOrThrow(link_.get("/onutable"), "onutable");
+    JsonPtr alarms = parseOrThrow(link_.get("/oltalarmtable"), "oltalarmtable");
+
+    struct Count {
+        int online = 0, total = 0;
+    };
+    std::map<std::pair<std::string, std::string>, Count> perPort;  // (slot, pon) as the ONU table numbers them
+    int online = 0, total = 0;
+    const cJSON* row = nullptr;
+    cJSON_ArrayForEach(row, onus.get()) {
+        Count& c = perPort[{member(row, "qvCfgONUSlotIndex"), member(row, "qvCfgONUPonIndex")}];
+        const bool up = member(row, "qvCfgONULinkStatus") == "1";
+        c.total++;
+        total++;
+        if (up) {
+            c.online++;
+            online++;
+        }
+    }
+    std::map<std::string, const cJSON*> oltBySlot;
+    cJSON_ArrayForEach(row, olts.get()) oltBySlot[member(row, "qvCfgOLTSlotIndex")] = row;
+    std::map<std::pair<std::string, std::string>, const cJSON*> moduleByPort;
+    cJSON_ArrayForEach(row, modules.get())
+        moduleByPort[{member(row, "qvOpticModuleOltSlotIndex"), member(row, "qvOpticModuleOltPonIndex")}] = row;
+
+    std::string out = "{\"system\":{";
+    bool first = true;
+    for (const char* key : {"product", "fwVersion", "uptime", "dateTime", "timezone", "mgntIpAddr", "serialNumber"}) {
+        out += (first ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(member(info.get(), key));
+        first = false;
+    }
+    out += "},\"onus\":{\"online\":" + std::to_string(online) + ",\"total\":" + std::to_string(total) + "},\"slots\":[";
+    first = true;
+    cJSON_ArrayForEach(row, slots.get()) {
+        const std::string slot = member(row, "qvSlotIndex");
+        const cJSON* olt = oltBySlot.count(slot) ? oltBySlot[slot] : nullptr;
+        out += first ? "{" : ",{";
+        first = false;
+        out += "\"slot\":" + webjson::quote(slot) + ",\"status\":" + webjson::quote(member(row, "qvSlotStatus")) +
+               ",\"serial\":" + webjson::quote(member(row, "qvSlotCardSN"));
+        out += ",\"oltId\":" + webjson::quote(olt ? member(olt, "id") : "") +
+               ",\"name\":" + webjson::quote(olt ? member(olt, "qvCfgOLTName") : "") +
+               ",\"mac\":" + webjson::quote(olt ? member(olt, "qvCfgOLTMac") : "") +
+               ",\"version\":" + webjson::quote(olt ? member(olt, "qvCfgOLTApp1Version") : "") +
+               ",\"ip\":" + webjson::quote(olt ? member(olt, "qvCfgOLTIpAddress") : "") + ",\"pons\":[";
+        for (int pon = 0; pon < 2; ++pon) {
+            // ONU rows carry the PON port as the OLT reports it (0, 1); module rows count 1, 2.
+            const Count c = perPort[{slot, std::to_string(pon)}];
+            auto mod = moduleByPort.find({slot, std::to_string(pon + 1)});
+            const cJSON* mrow = mod == moduleByPort.end() ? nullptr : mod->second;
+            out += (pon ? ",{" : "{");
+            out += "\"pon\":" + std::to_string(pon) + ",\"online\":" + std::to_string(c.online) +
+                   ",\"total\":" + std::to_string(c.total) +
+                   ",\"txPower\":" + webjson::measurement(mrow ? member(mrow, "qvOpticModuleOltTxPower") : "") +
+                   ",\"temperature\":" + webjson::measurement(mrow ? member(mrow, "qvOpticModuleOltTemperature") : "") +
+                   "}";
+        }
+        out += "]}";
+    }
+    out += "],\"alarms\":[";
+    // The alarm table keeps the newest events at the highest ids: newest first, eight of them.
+    std::vector<const cJSON*> rows;
+    cJSON_ArrayForEach(row, alarms.get()) rows.push_back(row);
+    first = true;
+    for (size_t i = 0; i < rows.size() && i < 8; ++i) {
+        const cJSON* a = rows[rows.size() - 1 - i];
+        out += first ? "{" : ",{";
+        first = false;
+        out += "\"id\":" + webjson::quote(member(a, "id")) + ",\"slot\":" + webjson::quote(member(a, "slot_id")) +
+               ",\"label\":" + webjson::quote(member(a, "label")) + ",\"alarm\":" + webjson::quote(member(a, "alarm")) +
+               ",\"state\":" + webjson::quote(member(a, "state")) + ",\"datetime\":" + webjson::quote(member(a, "datetime")) +
+               "}";
+    }
+    out += "]}";
+    return jsonResponse(200, std::move(out));
+}

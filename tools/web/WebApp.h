@@ -1,0 +1,113 @@
+#pragma once
+// What the web server answers, apart from HTTP itself (HttpServer): the pages, the session
+// routes, and the JSON API under /api/ that mirrors Halvorn's API for the pages and for
+// scripts. handle() maps one complete request to one response; it blocks while it talks
+// to Halvorn (a few seconds at most, see HalvornLink). Every route but the login page, the
+// login itself and the static files needs a session (cookie or bearer token); changes made
+// with the session cookie must carry the session's X-CSRF-Token header and must not come
+// from another site. Thread-safe: the shared parts guard themselves.
+//
+// Routes (all JSON; errors are {"error":text}, settings errors add {"fields":{key:text}}):
+//   GET  /api/session, POST /api/login, POST /api/token, POST /api/logout, POST /api/credentials
+//   GET  /api/overview                   chassis summary for the main page
+//   GET  /api/<table>[/<id>]             onutable olttable slottable moduleolttable moduleonutable oltalarmtable
+//   PUT  /api/olttable/<id>, /api/onutable/<id>   the members to change
+//   POST /api/slot/enable|disable|reset|restore-default, /api/slot/onu/reset|remove
+//   GET  /api/history/olt/<slot>/<pon>, /api/history/onu/<mac>
+//   GET  /api/systeminfo, PUT /api/systeminfo, GET /api/network-interfaces
+//   GET  /api/backup, POST /api/restore, POST /api/factory-reset, POST /api/reboot
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HalvornLink.h"
+#include "OpticsHistory.h"
+#include "Sessions.h"
+#include "StaticFiles.h"
+
+struct HttpRequest {
+    std::string method;
+    std::string path;  // decoded, without the query
+    std::string body;
+    std::string client;                          // the peer's address
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::map<std::string, std::string> cookies;
+    std::map<std::string, std::string> query;
+    std::string header(const std::string& lowerName) const {
+        auto it = headers.find(lowerName);
+        return it == headers.end() ? "" : it->second;
+    }
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+class WebApp {
+public:
+    struct Config {
+        size_t bodyLimit = 64 * 1024;           // JSON bodies
+        size_t uploadLimit = 4 * 1024 * 1024;   // restore archives
+        std::chrono::milliseconds backupWait{20000};
+        std::chrono::milliseconds backupPoll{250};
+    };
+
+    WebApp(Config config, HalvornLink& link, Sessions& sessions, OpticsHistory& history, const StaticFiles& files);
+
+    HttpResponse handle(const HttpRequest& request);
+
+    // Decided before the body is read: the largest body the route takes (0 when it takes
+    // none), and whether the request may go on at all (an early 401/404/405/413 otherwise).
+    size_t bodyLimitFor(const HttpRequest& request) const;
+    // An answer that needs no body (refusals); status 0 when the request should be read whole.
+    HttpResponse early(const HttpRequest& request, size_t contentLength);
+
+    static constexpr const char* kCookie = "ponmc_session";
+
+private:
+    struct Auth {
+        bool ok = false;
+        bool viaCookie = false;
+        Sessions::Session session;
+    };
+    Auth authenticate(const HttpRequest& request);
+    bool crossSite(const HttpRequest& request) const;
+    HttpResponse page(const HttpRequest& request);
+    HttpResponse staticFile(const HttpRequest& request, const std::string& relative) const;
+    HttpResponse api(const HttpRequest& request);
+    HttpResponse apiSession(const HttpRequest& request, const std::string& route);
+    HttpResponse login(const HttpRequest& request, bool forScripts);
+    HttpResponse credentials(const HttpRequest& request, const Auth& auth);
+    // ApiRoutes.cpp
+    HttpResponse overview();
+    HttpResponse tables(const HttpRequest& request, const std::string& route);
+    HttpResponse action(const HttpRequest& request, const std::string& route);
+    HttpResponse history(const std::string& route) const;
+    // SystemRoutes.cpp
+    HttpResponse settings(const HttpRequest& request);
+    HttpResponse backup();
+    HttpResponse restore(const HttpRequest& request);
+    HttpResponse systemFlag(const std::string& flag, const std::string& message);
+    // Halvorn's answer to a request as an HTTP response: its data, or its error mapped.
+    static HttpResponse fromHalvorn(const ApiClient::Response& r, int okStatus = 200);
+    std::string storedPasswordHash(std::string& user);
+
+    const Config config_;
+    HalvornLink& link_;
+    Sessions& sessions_;
+    OpticsHistory& history_;
+    const StaticFiles& files_;
+    std::mutex backupMutex_;  // one backup or restore at a time
+};
+
+// Small builders shared by the route files.
+HttpResponse jsonResponse(int status, std::string body);
+HttpResponse errorResponse(int status, const std::string& message);
+HttpResponse unreachableResponse(const HalvornLink::Unreachable& e);

@@ -1,0 +1,43 @@
+#include "QvOpticModuleOltTable.h"
+
+#include "TableRows.h"
+
+qvOpticModuleOltTable_entry* qvOpticModuleOltTable_head = nullptr;
+RwLockTable rwltModuleoltTableRow;
+
+namespace {
+
+using Entry = qvOpticModuleOltTable_entry;
+using Table = MibTable<Entry, ModuleOltTableRow>;
+
+Table& table() {
+    static Table instance(
+        {"qvOpticModuleOltTable",
+         {3, 2, 6, 14, 1},
+         "/moduleolttable",
+         6,
+         false,
+         false,
+         {1, 2},
+         {
+             {1, "qvOpticModuleOltSlotIndex", &Entry::qvOpticModuleOltSlotIndex, nullptr, false},
+             {2, "qvOpticModuleOltPonIndex", &Entry::qvOpticModuleOltPonIndex, nullptr, false},
+             {3, "qvOpticModuleOltTxPower", nullptr, &Entry::qvOpticModuleOltTxPower, false},
+             {4, "qvOpticModuleOltVcc", nullptr, &Entry::qvOpticModuleOltVcc, false},
+             {5, "qvOpticModuleOltTxBias", nullptr, &Entry::qvOpticModuleOltTxBias, false},
+             {6, "qvOpticModuleOltTemperature", nullptr, &Entry::qvOpticModuleOltTemperature, false},
+         }},
+        qvOpticModuleOltTable_head, rwltModuleoltTableRow);
+    return instance;
+}
+
+// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
+[[maybe_unused]] Table& kTable = table();
+
+}  // namespace
+
+WENDIX_MIB_TABLE_FUNCTIONS(qvOpticModuleOltTable, table())
+
+qvOpticModuleOltTable_entry* qvOpticModuleOltTable_createEntry(long slot, long pon) {
+    return table().createEntry({slot, pon});
+}

@@ -1,0 +1,41 @@
+#include "QvSlotTable.h"
+
+#include "TableRows.h"
+
+qvSlotTable_entry* qvSlotTable_head = nullptr;
+RwLockTable rwltSlotTableRow;
+
+namespace {
+
+using Entry = qvSlotTable_entry;
+using Table = MibTable<Entry, SlotTableRow>;
+
+Table& table() {
+    static Table instance({"qvSlotTable",
+                           {3, 1, 9, 1},
+                           "/slottable",
+                           5,
+                           true,
+                           false,
+                           {1},
+                           {
+                               {1, "qvSlotIndex", &Entry::qvSlotIndex, nullptr, false},
+                               {2, "qvSlotStatus", &Entry::qvSlotStatus, nullptr, false},
+                               {3, "qvSlotCardType", &Entry::qvSlotCardType, nullptr, false},
+                               {4, "qvSlotCardSN", nullptr, &Entry::qvSlotCardSN, false},
+                               {5, "qvSlotSet", &Entry::qvSlotSet, nullptr, true},
+                           }},
+                          qvSlotTable_head, rwltSlotTableRow);
+    return instance;
+}
+
+// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
+[[maybe_unused]] Table& kTable = table();
+
+}  // namespace
+
+WENDIX_MIB_TABLE_FUNCTIONS(qvSlotTable, table())
+
+qvSlotTable_entry* qvSlotTable_createEntry(long slot) {
+    return table().createEntry({slot});
+}

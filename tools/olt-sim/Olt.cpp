@@ -146,8 +146,9 @@ Olt::Olt(const OltConfig& config, int64_t nowMs)
       firmware_(config.firmware),
       nvsCurrent_(config.nvsAtPowerUp),
       nvsNext_(config.nvsAtPowerUp) {
-  int perPort = std::clamp(config_.onusPerPort, 0, kMaxOnusPerPort);
   for (int port = 0; port < kPonPorts; ++port) {
+    const int count = config_.onusOnPort[port] >= 0 ? config_.onusOnPort[port] : config_.onusPerPort;
+    const int perPort = std::clamp(count, 0, kMaxOnusPerPort);
     for (int k = 0; k < perPort; ++k) {
       Onu onu;
       onu.mac = defaultOnuMac(config_.number, port, k);
@@ -743,6 +744,13 @@ std::string Olt::statusText() const {
     << " ctc=" << ctcEnabled() << " product=" << hex4(productCode_) << " firmware=" << hex4(firmware_)
     << " onus=" << onus_.size() << " online=" << online;
   return s.str();
+}
+
+std::vector<Mac> Olt::registeredOnus() const {
+  std::vector<Mac> out;
+  for (const auto& onu : onus_)
+    if (onu.registered) out.push_back(onu.mac);
+  return out;
 }
 
 std::string Olt::onusText() const {

@@ -25,6 +25,8 @@ struct OltConfig {
   int number = 1;  // 1..8, names the OLT in MACs and messages
   Mac mac{};
   int onusPerPort = 4;
+  // ONUs on each PON port when not -1 (a sandbox gives every port its own count).
+  int onusOnPort[2] = {-1, -1};
   bool nvsAtPowerUp = false;
   uint16_t firmware = 0x0205;
   int64_t restartMs = 300;
@@ -91,6 +93,9 @@ class Olt {
   void setProductCode(uint16_t code) { productCode_ = code; }
   void setFirmware(uint16_t fw) { firmware_ = fw; }
   void setNvs(bool on) { nvsCurrent_ = nvsNext_ = on; }
+
+  // ONUs whose link is up now, in table order.
+  std::vector<Mac> registeredOnus() const;
 
   int number() const { return config_.number; }
   const Mac& mac() const { return config_.mac; }

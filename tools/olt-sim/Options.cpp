@@ -12,7 +12,10 @@ const char* const kUsage =
     "  --olt-ip IP[,IP...]  addresses of OLT 1..N (default 127.0.2.1 .. 127.0.2.N)\n"
     "  --olt-port PORT      UDP port of every OLT (default 14113)\n"
     "  --card IP[:PORT]     the management card (default 127.0.1.1:14113)\n"
-    "  --onus N             ONUs per PON port, 0..64 (default 4)\n"
+    "  --onus N|MIN-MAX     ONUs per PON port, 0..64 (default 4); MIN-MAX: each port draws\n"
+    "                       its own count in that range from the seed\n"
+    "  --churn SECONDS      about every SECONDS an ONU leaves (and returns 10 to 60 s later)\n"
+    "                       or raises an alarm (cleared later); 0: none (default)\n"
     "  --seed N             seed of the optical drift and of the packet loss (default 1)\n"
     "  --control PATH       also take control commands on a Unix stream socket at PATH\n"
     "  --no-stdin           do not read commands from standard input\n"
@@ -95,7 +98,16 @@ Options parseOptions(const std::vector<std::string>& args) {
       o.cardIp = loopbackArg(opt, v.substr(0, colon));
       if (colon != std::string::npos) o.cardPort = static_cast<uint16_t>(numberArg(opt, v.substr(colon + 1), 1, 65535));
     } else if (opt == "--onus") {
-      o.onus = static_cast<int>(numberArg(opt, take(), 0, kMaxOnusPerPort));
+      std::string v = take();
+      size_t dash = v.find('-');
+      o.onus = static_cast<int>(numberArg(opt, v.substr(0, dash), 0, kMaxOnusPerPort));
+      o.onusMax = -1;
+      if (dash != std::string::npos) {
+        o.onusMax = static_cast<int>(numberArg(opt, v.substr(dash + 1), 0, kMaxOnusPerPort));
+        if (o.onusMax < o.onus) throw std::invalid_argument("--onus MIN-MAX needs MIN <= MAX");
+      }
+    } else if (opt == "--churn") {
+      o.churnMs = static_cast<int64_t>(numberArg(opt, take(), 0, 86400)) * 1000;
     } else if (opt == "--seed") {
       o.seed = numberArg(opt, take(), 0, UINT64_MAX);
     } else if (opt == "--control") {
@@ -139,11 +151,15 @@ Options parseOptions(const std::vector<std::string>& args) {
 
 std::vector<OltConfig> oltConfigs(const Options& o) {
   std::vector<OltConfig> out;
+  // Counts per port drawn from the seed, so a sandbox looks the same at every start.
+  Rng counts(o.seed ^ 0x6f6e7573ull);
   for (int n = 1; n <= o.olts; ++n) {
     OltConfig c;
     c.number = n;
     c.mac = defaultOltMac(n);
     c.onusPerPort = o.onus;
+    if (o.onusMax > o.onus)
+      for (int& count : c.onusOnPort) count = static_cast<int>(counts.between(o.onus, o.onusMax));
     c.nvsAtPowerUp = o.nvs;
     c.firmware = o.firmware;
     c.restartMs = o.restartMs;

@@ -16,7 +16,9 @@ struct Options {
   uint16_t oltPort = 14113;
   std::string cardIp = "127.0.1.1";
   uint16_t cardPort = 14113;
-  int onus = 4;
+  int onus = 4;     // ONUs per PON port; with onusMax above it, each port draws its own
+  int onusMax = -1;  // count from onus..onusMax (seeded), so ports differ as on a real chassis
+  int64_t churnMs = 0;  // mean time between ONU departures, returns and alarms; 0: none
   uint64_t seed = 1;
   std::string control;  // Unix socket path, empty: none
   bool noStdin = false;

@@ -123,7 +123,71 @@ void Simulator::receive(size_t index, const uint8_t* p, size_t n, int64_t nowMs)
   for (auto& reply : replies) enqueue(index, std::move(reply), nowMs + delay);
 }
 
+void Simulator::setChurn(int64_t meanMs, uint64_t seed, int64_t nowMs) {
+  churnMeanMs_ = std::max<int64_t>(meanMs, 0);
+  churnRng_ = Rng(seed ^ 0x636875726eull);
+  churnPending_.clear();
+  nextChurnMs_ = churnMeanMs_ > 0 ? nowMs + churnRng_.between(churnMeanMs_ / 2, churnMeanMs_ * 3 / 2) : kNever;
+}
+
+void Simulator::churn(int64_t nowMs) {
+  // What an earlier event promised: ONUs coming back, alarms clearing. An operator may have
+  // changed the ONU meanwhile (returned it by hand, the OLT restarted): then nothing is due.
+  for (size_t k = 0; k < churnPending_.size();) {
+    const ChurnEvent e = churnPending_[k];
+    if (e.atMs > nowMs) {
+      ++k;
+      continue;
+    }
+    churnPending_.erase(churnPending_.begin() + static_cast<std::ptrdiff_t>(k));
+    try {
+      Olt& olt = *olts_[e.olt].olt;
+      if (e.alarmCode == 0) {
+        olt.comeBack(e.onu, nowMs);
+        log("olt " + std::to_string(e.olt + 1) + ": churn: " + macText(e.onu) + " returns");
+      } else if (!olts_[e.olt].silent) {
+        enqueue(e.olt, olt.alarm(tag::OnuLink, e.onu, 0, e.alarmCode, 0, 1), nowMs);
+      }
+    } catch (const std::invalid_argument&) {
+    }
+  }
+  if (nowMs < nextChurnMs_) return;
+  churnOnce(nowMs);
+  nextChurnMs_ = nowMs + churnRng_.between(churnMeanMs_ / 2, churnMeanMs_ * 3 / 2);
+}
+
+void Simulator::churnOnce(int64_t nowMs) {
+  std::vector<size_t> candidates;
+  for (size_t i = 0; i < olts_.size(); ++i) {
+    const Slot& s = olts_[i];
+    if (!s.silent && s.olt->enabled() && !s.olt->restarting(nowMs) && !s.olt->registeredOnus().empty())
+      candidates.push_back(i);
+  }
+  if (candidates.empty()) return;
+  const size_t i = candidates[static_cast<size_t>(churnRng_.between(0, static_cast<int64_t>(candidates.size()) - 1))];
+  Olt& olt = *olts_[i].olt;
+  const std::vector<Mac> online = olt.registeredOnus();
+  const Mac onu = online[static_cast<size_t>(churnRng_.between(0, static_cast<int64_t>(online.size()) - 1))];
+  const std::string who = "olt " + std::to_string(i + 1) + ": churn: " + macText(onu);
+  if (churnRng_.unit() < 0.6) {
+    // Report Timeout most of the time, now and then a Dying Gasp (power cut at the customer).
+    const uint8_t code = churnRng_.unit() < 0.75 ? 23 : 64;
+    enqueue(i, olt.leave(onu, code), nowMs);
+    churnPending_.push_back({nowMs + churnRng_.between(10000, 60000), i, onu, 0});
+    log(who + " leaves");
+  } else {
+    // Alarms that do not take the link down: temperature, optical power low, loop detected,
+    // MAC learning overflow.
+    static const uint8_t kCodes[] = {129, 165, 164, 21};
+    const uint8_t code = kCodes[churnRng_.between(0, 3)];
+    enqueue(i, olt.alarm(tag::OnuLink, onu, 0, code, 1, 1), nowMs);
+    churnPending_.push_back({nowMs + churnRng_.between(20000, 90000), i, onu, code});
+    log(who + " alarm " + std::to_string(code));
+  }
+}
+
 std::vector<Simulator::Outgoing> Simulator::takeDue(int64_t nowMs) {
+  if (churnMeanMs_ > 0) churn(nowMs);
   for (size_t i = 0; i < olts_.size(); ++i)
     for (auto& event : olts_[i].olt->advance(nowMs))
       if (!olts_[i].silent) enqueue(i, std::move(event), nowMs);
@@ -142,6 +206,8 @@ std::vector<Simulator::Outgoing> Simulator::takeDue(int64_t nowMs) {
 int64_t Simulator::nextDueMs() const {
   int64_t due = outbox_.empty() ? kNever : outbox_.begin()->first.first;
   for (const auto& s : olts_) due = std::min(due, s.olt->nextDueMs());
+  due = std::min(due, nextChurnMs_);
+  for (const auto& e : churnPending_) due = std::min(due, e.atMs);
   return due;
 }
 

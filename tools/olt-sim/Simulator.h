@@ -40,6 +40,12 @@ class Simulator {
   int64_t nextDueMs() const;
   bool quitRequested() const { return quit_; }
 
+  // Life for a sandbox: about every meanMs (0 = never) one event on a random OLT that is
+  // enabled and answering: an online ONU leaves (Report Timeout or Dying Gasp) and returns
+  // 10 to 60 s later, or an online ONU raises an alarm that is cleared 20 to 90 s later.
+  // Draws come from seed, so a run repeats for the same seed and the same requests.
+  void setChurn(int64_t meanMs, uint64_t seed, int64_t nowMs);
+
   // Called with every received datagram (for the record file).
   void setRecordSink(std::function<void(size_t olt, const Bytes&)> sink) { recordSink_ = std::move(sink); }
   // Called with diagnostic lines when set (the --verbose output).
@@ -60,6 +66,15 @@ class Simulator {
     std::vector<Bytes> atNextExchange;
   };
 
+  struct ChurnEvent {
+    int64_t atMs;
+    size_t olt;
+    Mac onu;
+    uint8_t alarmCode;  // 0: the ONU returns; else the alarm to clear
+  };
+  void churn(int64_t nowMs);
+  void churnOnce(int64_t nowMs);
+
   void enqueue(size_t olt, Bytes bytes, int64_t dueMs);
   void send(size_t olt, Bytes bytes, bool atNext, int64_t nowMs);
   void log(const std::string& line) const;
@@ -71,6 +86,10 @@ class Simulator {
   std::multimap<std::pair<int64_t, uint64_t>, Outgoing> outbox_;
   uint64_t outboxSeq_ = 0;
   bool quit_ = false;
+  int64_t churnMeanMs_ = 0;
+  int64_t nextChurnMs_ = kNever;
+  Rng churnRng_{0};
+  std::vector<ChurnEvent> churnPending_;  // returns and alarm clears still to come
   std::function<void(size_t, const Bytes&)> recordSink_;
   std::function<void(const std::string&)> log_;
 };

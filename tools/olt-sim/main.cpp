@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -77,9 +78,42 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
+// olt-sim --ctl PATH COMMAND...: sends one control command to a running simulator and
+// prints its reply line. Exit 0 for "ok ...", 1 for "error ...", 2 when it cannot be reached.
+int controlClient(const std::string& path, const std::vector<std::string>& words) {
+  std::string line;
+  for (const auto& w : words) line += (line.empty() ? "" : " ") + w;
+  sockaddr_un un{};
+  un.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof un.sun_path || line.empty()) {
+    std::fprintf(stderr, "usage: olt-sim --ctl PATH COMMAND [ARGS...]\n");
+    return 2;
+  }
+  std::strcpy(un.sun_path, path.c_str());
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&un), sizeof un) != 0) {
+    std::fprintf(stderr, "olt-sim: cannot reach %s: %s\n", path.c_str(), std::strerror(errno));
+    if (fd >= 0) close(fd);
+    return 2;
+  }
+  line += '\n';
+  std::string reply;
+  bool sent = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  for (char c; sent && read(fd, &c, 1) == 1 && c != '\n';) reply += c;
+  close(fd);
+  if (reply.empty()) {
+    std::fprintf(stderr, "olt-sim: no reply from %s\n", path.c_str());
+    return 2;
+  }
+  std::printf("%s\n", reply.c_str());
+  return reply.rfind("ok", 0) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--ctl") == 0)
+    return controlClient(argc >= 3 ? argv[2] : "", std::vector<std::string>(argv + std::min(argc, 3), argv + argc));
   Options opt;
   try {
     opt = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -135,6 +169,7 @@ int main(int argc, char** argv) {
   if (record.is_open())
     sim.setRecordSink([&record](size_t olt, const Bytes& d) { record << olt + 1 << ' ' << toHex(d) << std::endl; });
   if (opt.verbose) sim.setLog([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+  sim.setChurn(opt.churnMs, opt.seed, nowMs());
 
   std::vector<LineChannel> channels;
   if (!opt.noStdin) channels.push_back(LineChannel{STDIN_FILENO, true, {}});

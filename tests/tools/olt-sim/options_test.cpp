@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace oltsim;
 
 TEST(Options, DefaultsNameEightOltsOnLoopback) {
@@ -36,6 +38,10 @@ TEST(Options, BadOptionsAreRefusedWithTheReason) {
       {{"--olts", "2", "--olt-ip", "127.0.2.1"}, "--olt-ip gives 1 addresses for 2 OLTs"},
       {{"--olts", "9"}, "--olts must be 1..8"},
       {{"--onus", "65"}, "--onus must be 0..64"},
+      {{"--onus", "4-65"}, "--onus must be 0..64"},
+      {{"--onus", "9-4"}, "--onus MIN-MAX needs MIN <= MAX"},
+      {{"--onus", "4-"}, "--onus needs a number, got ''"},
+      {{"--churn", "-1"}, "--churn needs a number, got '-1'"},
       {{"--olts"}, "--olts needs a value"},
       {{"--firmware", "12"}, "--firmware needs 4 hex digits"},
       {{"--verbose=1"}, "--verbose takes no value"},
@@ -50,4 +56,24 @@ TEST(Options, BadOptionsAreRefusedWithTheReason) {
       EXPECT_STREQ(c.error, e.what());
     }
   }
+}
+
+// A range gives every PON port its own count, the same for the same seed.
+TEST(Options, OnuRangeDrawsACountPerPortFromTheSeed) {
+  auto counts = [](const char* seed) {
+    std::vector<int> out;
+    for (const auto& c : oltConfigs(parseOptions({"--onus", "4-32", "--seed", seed})))
+      for (int n : c.onusOnPort) out.push_back(n);
+    return out;
+  };
+  const auto a = counts("5");
+  ASSERT_EQ(16u, a.size());
+  for (int n : a) {
+    EXPECT_GE(n, 4);
+    EXPECT_LE(n, 32);
+  }
+  EXPECT_NE(std::count(a.begin(), a.end(), a[0]), 16) << "every port drew the same count";
+  EXPECT_EQ(a, counts("5"));
+  for (const auto& c : oltConfigs(parseOptions({"--onus", "7"}))) EXPECT_EQ(-1, c.onusOnPort[1]);
+  EXPECT_EQ(30000, parseOptions({"--churn", "30"}).churnMs);
 }

@@ -303,6 +303,19 @@ TEST(OltSimProcess, AnswersTheCardAndObeysTheControlChannel) {
   std::string status = sim.command("status 1");
   EXPECT_NE(std::string::npos, status.find(" foreign=1")) << status;
 
+  // The program itself is a client of the control socket for scripts: the reply line, and
+  // the exit status says ok (0), refused (1) or unreachable (2).
+  auto client = [&](const std::string& args) {
+    std::string out;
+    FILE* p = popen((std::string(OLT_SIM_PATH) + " --ctl " + args + " 2>/dev/null").c_str(), "r");
+    for (char buf[256]; p && fgets(buf, sizeof buf, p);) out += buf;
+    int status = p ? pclose(p) : -1;
+    return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + " " + out;
+  };
+  EXPECT_EQ("0 ok 1\n", client(ctl + " requests 2"));  // the Get OLT Information above
+  EXPECT_EQ("1 error OLT must be 1..2\n", client(ctl + " requests 3"));
+  EXPECT_EQ("2 ", client(dir.path() + "/nothing status"));
+
   ASSERT_EQ(0, kill(sim.pid(), SIGTERM));
   EXPECT_EQ(0, sim.waitExit());
   EXPECT_NE(0, access(ctl.c_str(), F_OK));  // the control socket is removed on the way out

@@ -189,3 +189,60 @@ TEST_F(SimulatorTest, RefusedRequestsAreAnsweredWithOutOfRangeAndChangeNothing) 
   EXPECT_EQ("ok 2", cmd("requests 1"));
   EXPECT_EQ("error message ID must be an even number of hex digits", cmd("refuse 1 12d 1"));
 }
+
+// The sandbox's life: ONUs leave and come back, alarms are raised and cleared, all drawn from
+// the seed, and never on an OLT that is silent.
+TEST(SimulatorChurn, OnusLeaveAndReturnAlarmsRiseAndClearRepeatably) {
+  auto run = [](uint64_t seed, bool silentSecond) {
+    std::vector<OltConfig> cs;
+    for (int i = 1; i <= 2; ++i) {
+      OltConfig c;
+      c.number = i;
+      c.mac = defaultOltMac(i);
+      c.onusPerPort = 3;
+      cs.push_back(c);
+    }
+    Simulator sim(cs, {"127.0.2.1", "127.0.2.2"}, 1, 0);
+    for (size_t olt = 0; olt < 2; ++olt) {
+      Bytes enable;
+      putU16(enable, msg::EnableOLT);
+      putU16(enable, 1);
+      putU16(enable, 0);
+      sim.receive(olt, enable.data(), enable.size(), 0);
+    }
+    if (silentSecond) {
+      EXPECT_EQ("ok", sim.command("silent 2 on", 0));
+    }
+    sim.takeDue(1000);
+    sim.setChurn(5000, seed, 1000);
+    std::vector<std::string> events;  // "<olt>:<id>[:<code>/<state>]"
+    for (int64_t t = 1000; t <= 400000; t += 250) {
+      for (auto& o : sim.takeDue(t)) {
+        std::string hex = toHex(o.bytes);
+        std::string e = std::to_string(o.olt + 1) + ":" + hex.substr(0, 4);
+        if (hex.substr(0, 4) == "801a") e += ":" + hex.substr(34, 2) + "/" + hex.substr(36, 2);
+        events.push_back(e);
+      }
+    }
+    return events;
+  };
+  const auto events = run(7, false);
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (const auto& e : events) n += e.find(what) != std::string::npos;
+    return n;
+  };
+  // 400 s at a mean of 5 s: dozens of events of every kind.
+  EXPECT_GT(count(":17/01") + count(":40/01"), 5u) << "departures (Report Timeout, Dying Gasp)";
+  EXPECT_GT(count(":8019"), 5u) << "returns (Link Discovery)";
+  const size_t raised = count(":81/01") + count(":a5/01") + count(":a4/01") + count(":15/01");
+  const size_t cleared = count(":81/00") + count(":a5/00") + count(":a4/00") + count(":15/00");
+  EXPECT_GT(raised, 3u);
+  EXPECT_GT(cleared, 0u);
+  EXPECT_LE(cleared, raised);
+  EXPECT_EQ(events, run(7, false)) << "the same seed must give the same life";
+  EXPECT_NE(events, run(8, false));
+  for (const auto& e : run(7, true)) {
+    EXPECT_EQ('1', e[0]) << "a silent OLT churned: " << e;
+  }
+}

@@ -71,7 +71,8 @@ fi
 
 export PONMC_ROOT="$root"
 export PATH="$root/bin:$PATH"
-export SANDBOX_BUILD="$build" SANDBOX_SNMP_PORT="$snmp_port"
+# The sandbox's start script of the agent finds it here, and its port.
+export WENDIX="$wendix" WENDIX_PORT="$snmp_port"
 
 # Supervises one daemon: runs it, and when it ends starts it again after a short pause.
 # A reboot (see scripts/sandbox/reboot) ends the daemons on purpose; the loop then says so.
@@ -80,7 +81,8 @@ supervise() {
   shift
   trap 'exit 0' TERM
   while :; do
-    "$@" >> "$root/log/$name.log" 2>&1 &
+    # Line-buffered, so the log shows what the daemon printed up to the moment it ended.
+    stdbuf -oL -eL "$@" >> "$root/log/$name.log" 2>&1 &
     echo $! > "$root/run/$name.pid"
     rc=0
     wait $! || rc=$?
@@ -99,8 +101,10 @@ sups=()
 cleanup() {
   trap - EXIT INT TERM USR1
   touch "$root/run/stopping"
-  [ -n "${churn_pid:-}" ] && kill "$churn_pid" 2>/dev/null || true
+  # The supervisors first (so nothing is started again), then every job of this shell (the
+  # simulator, the waits), then the daemons the supervisors ran.
   for pid in "${sups[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
   for f in "$root"/run/*.pid; do
     [ -f "$f" ] || continue
     [ "$f" = "$root/run/sandbox.pid" ] && continue
@@ -126,7 +130,9 @@ reboot_daemons() {
 trap reboot_daemons USR1
 
 # Simulator: ONUs per port between the bounds, a few leaving and returning, occasional alarms.
-"$sim" --olts 8 --onus "$onus" --churn "$churn" --seed "${SANDBOX_SEED:-$(date +%s)}" \
+# The seed is kept with the sandbox, so the chassis has the same ONUs at every start.
+[ -s "$root/seed" ] || date +%s > "$root/seed"
+"$sim" --olts 8 --onus "$onus" --churn "$churn" --seed "${SANDBOX_SEED:-$(cat "$root/seed")}" \
   --control "$root/olt-sim.ctl" --no-stdin >> "$root/log/olt-sim.log" 2>&1 &
 echo $! > "$root/run/olt-sim.pid"
 for _ in $(seq 100); do [ -S "$root/olt-sim.ctl" ] && break; sleep 0.05; done
@@ -151,7 +157,7 @@ fi
 supervise quenrik "$quenrik" &
 sups+=($!)
 if [ -x "$web" ]; then
-  supervise web "$web" --listen 127.0.0.1 --port "$web_port" &
+  supervise web "$web" --listen 127.0.0.1 --port "$web_port" --static "$here/tools/web/www" &
   sups+=($!)
 fi
 
@@ -161,7 +167,7 @@ sandbox: running in $root
   Halvorn   API on $root/tmp/web.ipc and snmp.ipc        log: $root/log/halvorn.log
   Quenrik   line-card manager, source 127.0.1.1:14113     log: $root/log/quenrik.log
   Wendix    SNMP on udp 127.0.0.1:$snmp_port, communities public (read) and private (write)
-  web       http://127.0.0.1:$web_port/ (user and password of /privatestore; first run: admin/admin)
+  web       http://127.0.0.1:$web_port/ (administrator of /privatestore; factory default user mzpw, password mzpw)
   platform  calls of ip, NTP, reboot recorded in $root/commands.log
 
 Try, in another shell:
@@ -171,30 +177,41 @@ Try, in another shell:
   $cli set /onutable/1 '{"qvCfgONUName":"flat 12"}'
   snmpwalk -v2c -c public 127.0.0.1:$snmp_port 1.3.6.1.4.1.32473
   snmpset -v2c -c private 127.0.0.1:$snmp_port 1.3.6.1.4.1.32473.3.2.6.3.2.1.37.1.0.1 s "flat 12"
-  $sim --ctl $root/olt-sim.ctl status 1        # also: onus 1, leave 1 <mac>, return 1 <mac>, restart 1, silent 1 on
+  $sim --ctl $root/olt-sim.ctl status 1
+  $sim --ctl $root/olt-sim.ctl onus 1        # also: leave 1 MAC, return 1 MAC, restart 1, silent 1 on|off, help
 Ctrl-C stops everything; the configuration stays for the next run.
 INFO
 
-# Start-up time: until every ONU the simulator has online shows online in Halvorn's table.
+# Start-up time: until all eight simulated cards are enabled (provisioned) and every ONU the
+# simulator has online shows online in Halvorn's table. Prints the ONUs online, or 0 while a
+# card is not enabled yet.
+onus_online_sim() {
+  { "$sim" --ctl "$root/olt-sim.ctl" status 2>/dev/null || true; } | tr ';' '\n' |
+    awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+           cards++; if (v["enabled"] == 1) enabled++; n += v["online"] }
+         END { print (cards == 8 && enabled == 8) ? n : 0 }' || true
+}
+onus_online_table() {
+  { "$cli" --timeout 5 get /onutable 2>/dev/null || true; } | grep -o '"qvCfgONULinkStatus":"1"' | wc -l || true
+}
 wait_all_online() {
   local want have
-  for _ in $(seq 600); do
-    want=$("$sim" --ctl "$root/olt-sim.ctl" status 2>/dev/null | grep -o 'online=[0-9]*' |
-      awk -F= '{ n += $2 } END { print n + 0 }')
-    have=$("$cli" --timeout 5 get /onutable 2>/dev/null | grep -o '"qvCfgONULinkStatus":"1"' | wc -l)
-    if [ "${want:-0}" -gt 0 ] && [ "${have:-0}" -ge "$want" ]; then
+  for _ in $(seq 300); do
+    want=$(onus_online_sim)
+    have=$(onus_online_table)
+    if [ "$want" -gt 0 ] && [ "$have" -ge "$want" ]; then
       say "all $have ONUs online, $(awk -v a="$start_time" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }') s after the start"
       return 0
     fi
-    sleep 0.5
+    sleep 1
   done
-  say "not every ONU came online within 5 minutes; see the logs in $root/log"
+  say "not every ONU came online within 5 minutes ($have of $want); see the logs in $root/log"
 }
 wait_all_online
 
-if [ -n "${SANDBOX_SECONDS:-}" ]; then
-  sleep "$SANDBOX_SECONDS" &
+# Waits are interrupted by a reboot (USR1); the sandbox goes on until its time is up or Ctrl-C.
+end=$(( $(date +%s) + ${SANDBOX_SECONDS:-315360000} ))
+while [ "$(date +%s)" -lt "$end" ]; do
+  sleep $(( end - $(date +%s) )) &
   wait $! || true
-else
-  while :; do sleep 3600 & wait $! || true; done
-fi
+done

@@ -61,6 +61,8 @@ TEST_F(Tasks, OnuTasksReachTheCardAsTheirRequests) {
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(kOnuAHex + "0000", got[0].payload);  // Disable Link: the MAC and u16 0
     EXPECT_TRUE(waitUntil([&] { return chain_.sim().onus(1)[kOnuA] == "0/disabled"; }));
+    // The disabled link drops out of the card's discovered list; the row follows.
+    EXPECT_TRUE(waitUntil([&] { return chain_.onu(kOnuA, "qvCfgONULinkStatus") == "2"; }, 30s));
 
     from = mark(1);
     ASSERT_EQ("", chain_.set(row, R"({"qvCfgONUEnabled":"1"})"));

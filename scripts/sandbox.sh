@@ -80,7 +80,8 @@ supervise() {
   local name=$1 rc
   shift
   trap 'exit 0' TERM
-  while :; do
+  # $$ is the sandbox itself: a sandbox killed hard leaves no loop restarting its daemons.
+  while kill -0 $$ 2>/dev/null; do
     # Line-buffered, so the log shows what the daemon printed up to the moment it ended.
     stdbuf -oL -eL "$@" >> "$root/log/$name.log" 2>&1 &
     echo $! > "$root/run/$name.pid"
@@ -182,14 +183,18 @@ Try, in another shell:
 Ctrl-C stops everything; the configuration stays for the next run.
 INFO
 
-# Start-up time: until all eight simulated cards are enabled (provisioned) and every ONU the
-# simulator has online shows online in Halvorn's table. Prints the ONUs online, or 0 while a
-# card is not enabled yet.
+# Start-up time: until all eight simulated cards are enabled (provisioned), none of them has
+# an ONU still waiting to register, and every ONU the simulator has online shows online in
+# Halvorn's table. Prints the ONUs online on the cards, or 0 while they are not all there.
 onus_online_sim() {
-  { "$sim" --ctl "$root/olt-sim.ctl" status 2>/dev/null || true; } | tr ';' '\n' |
-    awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-           cards++; if (v["enabled"] == 1) enabled++; n += v["online"] }
-         END { print (cards == 8 && enabled == 8) ? n : 0 }' || true
+  local n=0 olt list
+  for olt in 1 2 3 4 5 6 7 8; do
+    "$sim" --ctl "$root/olt-sim.ctl" status "$olt" 2>/dev/null | grep -q ' enabled=1 ' || { echo 0; return; }
+    list=$("$sim" --ctl "$root/olt-sim.ctl" onus "$olt" 2>/dev/null || true)
+    case "$list" in *"/offline"*) echo 0; return ;; esac
+    n=$(( n + $(printf '%s\n' "$list" | grep -o '/online' | wc -l || true) ))
+  done
+  echo "$n"
 }
 onus_online_table() {
   { "$cli" --timeout 5 get /onutable 2>/dev/null || true; } | grep -o '"qvCfgONULinkStatus":"1"' | wc -l || true

@@ -49,10 +49,13 @@ if [ -f "$pidfile" ]; then
     rm -f "$pidfile"
 fi
 
+# The supervising loop lives as long as the sandbox that started Halvorn: a sandbox that has
+# stopped (or was killed hard) leaves no agent behind.
+owner=$(cat "$PONMC_ROOT/run/sandbox.pid" 2>/dev/null || true)
 (
     child=""
     trap '[ -n "$child" ] && kill "$child" 2>/dev/null; exit 0' TERM INT
-    while :; do
+    while [ -z "$owner" ] || kill -0 "$owner" 2>/dev/null; do
         SNMPCONFPATH=$conf SNMP_PERSISTENT_DIR=$persist \
             "$wendix" -f -L "udp:127.0.0.1:$port" >> "$log" 2>&1 &
         child=$!
@@ -61,6 +64,7 @@ fi
         # A stopping sandbox or a reboot ends the agent on purpose.
         [ -e "$PONMC_ROOT/run/stopping" ] && exit 0
         [ -e "$PONMC_ROOT/run/rebooting" ] && exit 0
+        { [ -z "$owner" ] || kill -0 "$owner" 2>/dev/null; } || exit 0
         say "Wendix ended (status $rc); starting it again in 2 s"
         sleep 2
     done

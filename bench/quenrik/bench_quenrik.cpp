@@ -10,7 +10,7 @@
 //   - Quenrik's resident memory (VmRSS, and the peak VmHWM).
 // Goals: all ONUs online within 60 s of start, departure visible within 5 s, idle CPU under
 // 2% of one core, resident memory under 16 MiB. Binds the system's fixed ports and
-// 127.0.1.1/127.0.2.x: run it alone (e.g. inside /work/netns-run.sh).
+// 127.0.1.1/127.0.2.x: run it alone (e.g. inside scripts/netns-run.sh).
 //   bench_quenrik [idle-seconds]      (default 64: two optics passes of every card)
 
 #include <unistd.h>

@@ -9,7 +9,7 @@
 // and prints varbinds per second of wall time and the agent's CPU time per varbind, then
 // Wendix's resident memory. Goals: per varbind at least as fast as snmpd's udpTable at every
 // N; resident memory under 16 MiB.
-// Binds the system's fixed ports: run it inside /work/netns-run.sh or on an idle machine.
+// Binds the system's fixed ports: run it inside scripts/netns-run.sh or on an idle machine.
 //   bench_wendix [N...]
 
 #include <algorithm>

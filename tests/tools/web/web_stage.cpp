@@ -7,7 +7,7 @@
 //   snmp <uri>             Halvorn's answer on the SNMP channel (what the agent would serve)
 //   halvorn-stop | halvorn-start   stop or start the database daemon
 //   quit                   (or end of input) stop everything
-// Binds the system's fixed ports: run it inside /work/netns-run.sh next to other tests.
+// Binds the system's fixed ports: run it inside scripts/netns-run.sh next to other tests.
 //   web-stage [--onus-per-port N] [--sample-seconds N] [--alarms N]
 #include <signal.h>
 

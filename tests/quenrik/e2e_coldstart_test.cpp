@@ -87,10 +87,16 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
 
     // The OLT rows carry MAC and firmware of the provisioned cards; the module OLT rows their
     // optics (read once the ONU list is complete).
+    // The NVS card reports last: it is reset once before it is provisioned.
     ASSERT_TRUE(waitUntil([&] {
-        return field(chain.get("/moduleolttable/2"), "qvOpticModuleOltTxPower") != "-" &&
-               field(chain.get("/moduleolttable/8"), "qvOpticModuleOltTxPower") != "-";
-    }, 20s));
+        for (int s : {1, 2, 4}) {
+            if (field(chain.get("/olttable/" + std::to_string(s)), "qVCfgOLTNvsEnabled") != "1") return false;
+            for (int pon : {1, 2})
+                if (field(chain.get("/moduleolttable/" + std::to_string(2 * s - 2 + pon)), "qvOpticModuleOltVcc") == "-")
+                    return false;
+        }
+        return true;
+    }, 30s));
     for (int s : {1, 2, 4}) {
         SCOPED_TRACE("slot " + std::to_string(s));
         const std::string row = chain.get("/olttable/" + std::to_string(s));

@@ -89,7 +89,10 @@ void PONCardHelper::handleOntStates() {
             // failed) is configured at a later pass: its queues and destination id would be
             // placeholders, and its destination would be marked done without existing.
             const bool queuesKnown = !link->getDownstreamQueue().empty();
-            if (link->getOnlineStatus() && queuesKnown) {
+            // Its ONU-to-ONU paths start on its PON port: a link whose port is not known yet
+            // waits for it rather than being marked done without them.
+            const bool portKnown = !enabledOnu2Onu_ || link->getPonPort() != "-";
+            if (link->getOnlineStatus() && queuesKnown && portKnown) {
                 if (enabledOnu2Onu_ && !link->hasDestination()) {
                     doCreateOnu2OnuPath(link);
                     doSetDestination(link);

@@ -166,6 +166,11 @@ void PONCardTask::pollLocked(int& recheckCounter, int& opticsCounter) {
         recheckCounter = 0;
         helper_.doRecheckConfiguration();
         helper_.doGetAllOnuKnown(false);
+        // A link first seen here (its discovery message was lost, or the operator removed it
+        // while it stayed registered) has no PON port yet: ask for it now, or it would be
+        // reported with port "-" and never get its ONU-to-ONU path. Sends nothing when every
+        // link's port is known.
+        helper_.doGetAllOnuInformation();
     }
 }
 

@@ -131,3 +131,39 @@ TEST(Cards, ARestartedOrSilentCardIsTakenUpAgainAndTheOthersAreNotDisturbed) {
         EXPECT_NE(0x0009, slot3[i].id);
     }
 }
+
+// A link the card still holds but Quenrik no longer lists (removed by the operator while it
+// stays registered, or its discovery message lost) is found again at the recheck: it is asked
+// for its PON port before it is reported, and gets its ONU-to-ONU destination on that port.
+TEST(Onus, ALinkFirstSeenAtTheRecheckGetsItsPortAndItsDestination) {
+    ChainOptions o;
+    o.olts = 1;
+    o.onus = 2;
+    o.onu2onu = {1};
+    Chain chain(o);
+    Simulator& sim = chain.sim();
+    ASSERT_TRUE(waitUntil([&] { return chain.allOnusOnline({1}); }, 60s)) << chain.quenrik().log();
+    const std::string b = "02:4f:4e:01:01:01";  // PON 1
+    const std::string bHex = "024f4e010101";
+
+    const size_t from = sim.record(1).size();
+    ASSERT_EQ("", chain.set("/slot/onu/remove", R"({"slot_id":"1","mac_address":")" + b + "\"}"));
+    ASSERT_TRUE(waitUntil([&] { return chain.onu(b, "id") == "<no row>"; }));
+
+    // Back at the recheck, on its own port, online.
+    ASSERT_TRUE(waitUntil([&] { return chain.onu(b, "qvCfgONULinkStatus") == "1"; }, 30s)) << chain.quenrik().log();
+    EXPECT_EQ("1", chain.onu(b, "qvCfgONUPonIndex"));
+    size_t information = 0, destination = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        const std::vector<Request> all = sim.record(1);
+        for (size_t i = from; i < all.size(); ++i) {
+            if (all[i].payload.find(bHex) == std::string::npos) continue;
+            if (all[i].id == 0x016B && information == 0) information = i;
+            if (all[i].id == 0x0196 && destination == 0) destination = i;
+        }
+        return destination != 0;
+    }, 20s));
+    EXPECT_NE(0u, information);
+    EXPECT_LT(information, destination);
+    EXPECT_EQ(std::string::npos, chain.quenrik().log().find("stoi")) << chain.quenrik().log();
+}

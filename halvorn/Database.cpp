@@ -159,7 +159,10 @@ void Database::loadMapUriObject() {
             // or wipe the card at every start.
             for (const std::string& action : SystemInfo::dropActionKeys(json.get()))
                 printf("%s[%d]: Exception: Action '%s' in %s ignored\n", function, __LINE__, action.c_str(), path.c_str());
-            if (!object->setcJsonData(json.get(), false))
+            SystemInfo* settings = dynamic_cast<SystemInfo*>(object);
+            const bool accepted = settings != nullptr ? settings->loadcJsonData(json.get())
+                                                      : object->setcJsonData(json.get(), false);
+            if (!accepted)
                 throw Exception("Invalid object type in file " + path, function, __LINE__);
             object->clearHasJsonFileModified();
         });

@@ -239,11 +239,25 @@ std::string SystemInfo::checkValue(const std::string& key, const std::string& va
 }
 
 bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error) {
+    bool valueRejected = false;
+    return applycJsonData(value, allowId, error, valueRejected);
+}
+
+bool SystemInfo::loadcJsonData(cJSON* value) {
+    std::string error;
+    bool valueRejected = false;
+    applycJsonData(value, false, error, valueRejected);
+    return !valueRejected;
+}
+
+bool SystemInfo::applycJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected) {
     bool mgmtChanged = false;
     error.clear();
-    auto addError = [&error](const std::string& text) {
+    valueRejected = false;
+    auto addError = [&error, &valueRejected](const std::string& text) {
         if (!error.empty()) error += ",";
         error += text;
+        valueRejected = true;
     };
     writeLock();
     // Any request that names a persisted key rewrites the file (and, through the caller,
@@ -306,7 +320,8 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error) {
             doUpdateMgntNetworkFile();
         } catch (const Exception& e) {
             std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-            addError(e.getMessage());
+            if (!error.empty()) error += ",";
+            error += e.getMessage();
             writeLock();
             setError_ = error;
             unlock();

@@ -39,6 +39,11 @@ public:
     // network file that cannot be written is one of them (the values stay stored).
     bool setJsonData(const std::string& text, bool allowId, std::string& error);
     bool setcJsonData(cJSON* value, bool allowId, std::string& error);
+    // The settings file at start: applied as setcJsonData applies it, but a network file that
+    // cannot be written does not make the file's values rejected (the loader would delete the
+    // settings file for it, and a power cut before the next save would lose every setting).
+    // True when no value was rejected.
+    bool loadcJsonData(cJSON* value);
     // The twelve persisted keys, compact, in their fixed order.
     std::string getJsonFile() const override;
     bool getHasJsonFileModified() const override;
@@ -76,6 +81,8 @@ public:
     // "Impossible to rename ..." when one cannot be written; that file keeps its old text.
     // Call without the record's lock held.
     void doUpdateMgntNetworkFile();
+    // setcJsonData's body; valueRejected tells a refused value from a boot file not written.
+    bool applycJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected);
 
     std::string getFirmwareVersion() const { return getValue("fwVersion"); }
     std::string getSerialNumber() const { return getValue("serialNumber"); }

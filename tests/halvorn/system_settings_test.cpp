@@ -209,6 +209,21 @@ TEST(SystemSettings, BootFilesAreReplacedWholeAndWriteFailuresAreReported) {
     EXPECT_EQ(h.readFile("/mnt/.ipAddress").substr(0, 9), "10.0.0.7\n");
     EXPECT_EQ(h.readFile("/etc/network/interfaces"), interfaces);
     EXPECT_TRUE(h.logContains("Impossible to write " + temporary)) << h.log();
+
+    // Nor at the next start, when saved settings that differ from the boot files (as a
+    // restored archive leaves them) are loaded and the boot files written again: the
+    // settings file is kept, not deleted as if its values were bad.
+    ASSERT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.0.0.7") != std::string::npos; },
+                          15s));
+    h.stop();
+    std::string saved = h.readFile("/mnt/db/json/systeminfo.json");
+    saved.replace(saved.find("10.0.0.7"), 8, "10.0.0.9");
+    h.writeFile("/mnt/db/json/systeminfo.json", saved);
+    h.start();
+    EXPECT_NE(h.readFile("/mnt/db/json/systeminfo.json").find("10.0.0.9"), std::string::npos);
+    EXPECT_EQ(field(h.get("/systeminfo").data, "mgntIpAddr"), "10.0.0.9");
+    EXPECT_EQ(h.readFile("/mnt/.ipAddress").substr(0, 9), "10.0.0.9\n");
+    EXPECT_FALSE(h.logContains("Invalid object type")) << h.log();
     h.remove("/etc/network/interfaces~");
     EXPECT_EQ(h.set("/systeminfo", R"({"mgntIpAddr":"10.0.0.8"})").err, "");
 }

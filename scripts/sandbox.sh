@@ -46,13 +46,26 @@ done
 
 say() { printf 'sandbox: %s\n' "$*"; }
 
+# The process of a PID file left by an earlier run is still that run's only if it had started
+# by the time the file was written: after the machine restarted, or long after, the number
+# may name any other process, which must not be signalled.
+still_ours() {  # pidfile
+  local pid stat ticks start written
+  pid=$(cat "$1" 2>/dev/null) && [ -n "$pid" ] || return 1
+  stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
+  ticks=$(printf '%s' "${stat##*) }" | cut -d' ' -f20)
+  start=$(( $(awk '/^btime/ {print $2}' /proc/stat) + ticks / $(getconf CLK_TCK) ))
+  written=$(stat -c %Y "$1") || return 1
+  [ "$start" -le $(( written + 1 )) ]
+}
+
 # A sandbox still running from a shell that was killed hard holds the fixed ports.
-if [ -f "$root/run/sandbox.pid" ] && kill -0 "$(cat "$root/run/sandbox.pid")" 2>/dev/null; then
+if [ -f "$root/run/sandbox.pid" ] && still_ours "$root/run/sandbox.pid"; then
   say "another sandbox runs in $root (pid $(cat "$root/run/sandbox.pid")); stop it first" >&2
   exit 1
 fi
 for f in "$root"/run/*.pid; do
-  [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null || true
+  [ -f "$f" ] && still_ours "$f" && kill "$(cat "$f")" 2>/dev/null || true
 done
 rm -rf "$root/run"
 mkdir -p "$root/run" "$root/log"

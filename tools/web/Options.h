@@ -15,8 +15,10 @@ struct Options {
     bool help = false;
     std::string error;
 
-    // Halvorn's own default of "webPort", used when Halvorn does not answer at start.
+    // Halvorn's own default of "webPort", used when Halvorn has not answered within
+    // kStartWaitSeconds of the start (at boot the web server may start before it).
     static constexpr int kFallbackPort = 80;
+    static constexpr int kStartWaitSeconds = 60;
     static Options parse(const std::vector<std::string>& args);
     static const char* usage();
 };

@@ -47,7 +47,7 @@ Sessions::Session Sessions::create(const std::string& user, Clock::time_point no
     return s;
 }
 
-std::optional<Sessions::Session> Sessions::touch(const std::string& token, Clock::time_point now) {
+std::optional<Sessions::Session> Sessions::touch(const std::string& token, Clock::time_point now, bool operatorRequest) {
     if (token.empty()) return std::nullopt;
     std::lock_guard<std::mutex> l(mutex_);
     auto it = sessions_.find(token);
@@ -56,7 +56,7 @@ std::optional<Sessions::Session> Sessions::touch(const std::string& token, Clock
         sessions_.erase(it);
         return std::nullopt;
     }
-    it->second.lastSeen = now;
+    if (operatorRequest) it->second.lastSeen = now;
     return it->second;
 }
 
@@ -97,8 +97,15 @@ long Sessions::loginWaitSeconds(const std::string& address, Clock::time_point no
     return it == failures_.end() ? 0 : waitLockHeld(it->second, now);
 }
 
-void Sessions::loginFailed(const std::string& address, Clock::time_point now) {
+long Sessions::beginLoginAttempt(const std::string& address, Clock::time_point now) {
     std::lock_guard<std::mutex> l(mutex_);
+    auto it = failures_.find(address);
+    const long wait = it == failures_.end() ? 0 : waitLockHeld(it->second, now);
+    if (wait == 0) failedLockHeld(address, now);
+    return wait;
+}
+
+void Sessions::failedLockHeld(const std::string& address, Clock::time_point now) {
     for (auto it = failures_.begin(); it != failures_.end();)
         it = now - it->second.last > kFailureMemory ? failures_.erase(it) : std::next(it);
     if (failures_.size() >= kMaxFailureRecords && !failures_.count(address)) {

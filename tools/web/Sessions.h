@@ -31,8 +31,10 @@ public:
                       std::chrono::seconds maxBlock = std::chrono::seconds(300));
 
     Session create(const std::string& user, Clock::time_point now);
-    // The live session of the token, its idle clock restarted; none when unknown or expired.
-    std::optional<Session> touch(const std::string& token, Clock::time_point now);
+    // The live session of the token, its idle clock restarted unless the request was one the
+    // page sent on its own (a poll: an unattended console must still time out); none when
+    // unknown or expired.
+    std::optional<Session> touch(const std::string& token, Clock::time_point now, bool operatorRequest = true);
     void remove(const std::string& token);
     // Ends every session but keep (after a change of the credentials).
     void removeAllExcept(const std::string& keep);
@@ -40,7 +42,10 @@ public:
 
     // Seconds the address must still wait before its next login attempt; 0 when it may.
     long loginWaitSeconds(const std::string& address, Clock::time_point now);
-    void loginFailed(const std::string& address, Clock::time_point now);
+    // The check and the count in one step: the wait as above, and when it is 0 the attempt is
+    // counted as failed at once, until loginSucceeded clears it. Guesses sent in parallel
+    // from one address therefore meet the brake as if they had been sent one after another.
+    long beginLoginAttempt(const std::string& address, Clock::time_point now);
     void loginSucceeded(const std::string& address);
 
     // n random bytes from OpenSSL as 2n lower-case hex digits.
@@ -52,6 +57,7 @@ private:
         Clock::time_point last;
     };
     void expireLockHeld(Clock::time_point now);
+    void failedLockHeld(const std::string& address, Clock::time_point now);
     long waitLockHeld(const Failures& f, Clock::time_point now) const;
 
     const std::chrono::seconds idleTimeout_;

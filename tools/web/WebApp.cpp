@@ -57,7 +57,9 @@ WebApp::Auth WebApp::authenticate(const HttpRequest& request) {
             auth.viaCookie = true;
         }
     }
-    auto session = sessions_.touch(token, Sessions::Clock::now());
+    // The pages mark the reads they repeat on a timer: those keep nobody signed in.
+    const bool operatorRequest = request.header("x-background") != "1";
+    auto session = sessions_.touch(token, Sessions::Clock::now(), operatorRequest);
     if (session) {
         auth.ok = true;
         auth.session = *session;
@@ -207,7 +209,8 @@ std::string WebApp::storedPasswordHash(std::string& user) {
 
 HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
     const auto now = Sessions::Clock::now();
-    const long wait = sessions_.loginWaitSeconds(request.client, now);
+    // Counted as a failure from here until the password is found right.
+    const long wait = sessions_.beginLoginAttempt(request.client, now);
     if (wait > 0) {
         HttpResponse r = errorResponse(429, "Too many failed logins: try again in " + std::to_string(wait) + " s");
         r.headers.emplace_back("Retry-After", std::to_string(wait));
@@ -222,10 +225,7 @@ HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
     const std::string typed = Helper::getPasswordHash(password);
     const bool ok = !storedUser.empty() && user == storedUser && typed.size() == stored.size() &&
                     CRYPTO_memcmp(typed.data(), stored.data(), typed.size()) == 0;
-    if (!ok) {
-        sessions_.loginFailed(request.client, now);
-        return errorResponse(401, "Wrong user name or password");
-    }
+    if (!ok) return errorResponse(401, "Wrong user name or password");
     sessions_.loginSucceeded(request.client);
     const Sessions::Session s = sessions_.create(user, now);
     if (forScripts) return jsonResponse(200, "{\"token\":" + webjson::quote(s.token) + "}");
@@ -239,17 +239,18 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
     if (!cJSON_IsObject(body.get()))
         return errorResponse(400, "Send {\"currentPassword\":...,\"user\":...,\"password\":...}");
     const auto now = Sessions::Clock::now();
-    const long wait = sessions_.loginWaitSeconds(request.client, now);
+    // Counts as a failed login until the current password is found right: a stolen session
+    // must not become a password oracle.
+    const long wait = sessions_.beginLoginAttempt(request.client, now);
     if (wait > 0) return errorResponse(429, "Too many failed attempts: try again in " + std::to_string(wait) + " s");
     std::string storedUser;
     const std::string stored = storedPasswordHash(storedUser);
     const std::string typed = Helper::getPasswordHash(webjson::stringMember(body.get(), "currentPassword"));
     if (typed.size() != stored.size() || CRYPTO_memcmp(typed.data(), stored.data(), typed.size()) != 0) {
-        // Counts as a failed login: a stolen session must not become a password oracle.
-        sessions_.loginFailed(request.client, now);
         return jsonResponse(403, "{\"error\":\"The current password is wrong\",\"fields\":{\"currentPassword\":"
                                  "\"The current password is wrong\"}}");
     }
+    sessions_.loginSucceeded(request.client);
     const std::string user = webjson::stringMember(body.get(), "user");
     const std::string password = webjson::stringMember(body.get(), "password");
     const validation::Result check = validation::checkCredentials(user, password);
@@ -263,7 +264,6 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
                                                                  ",\"wAdmPass\":" +
                                                                  webjson::quote(Helper::getPasswordHash(password)) + "}");
     if (!r.err.empty()) return errorResponse(502, r.err);
-    sessions_.loginSucceeded(request.client);
     // Everybody else signed in with the old credentials is signed out.
     sessions_.removeAllExcept(auth.session.token);
     return jsonResponse(200, "{\"user\":" + webjson::quote(user) + "}");

@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,18 +22,31 @@
 
 namespace {
 
-int portFromHalvorn(HalvornLink& link) {
-    try {
-        const ApiClient::Response r = link.get("/systeminfo");
-        JsonPtr info(cJSON_Parse(r.data.c_str()));
-        const std::string text = webjson::stringMember(info.get(), "webPort");
-        const int port = std::atoi(text.c_str());
-        if (r.err.empty() && port > 0 && port < 65536) return port;
-        std::printf("ponmc-web: setting webPort \"%s\" is not a port; using %d\n", text.c_str(), Options::kFallbackPort);
-    } catch (const HalvornLink::Unreachable& e) {
-        std::printf("ponmc-web: Halvorn not reachable (%s); using port %d\n", e.what(), Options::kFallbackPort);
+// The "webPort" setting. At boot the web server may start before Halvorn: it is waited for
+// (up to kStartWaitSeconds) rather than the fallback port taken for good. -1 when a stop
+// signal arrived meanwhile.
+int portFromHalvorn(HalvornLink& link, const sigset_t& stopSignals) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Options::kStartWaitSeconds);
+    for (bool said = false;; said = true) {
+        try {
+            const ApiClient::Response r = link.get("/systeminfo");
+            JsonPtr info(cJSON_Parse(r.data.c_str()));
+            const std::string text = webjson::stringMember(info.get(), "webPort");
+            const int port = std::atoi(text.c_str());
+            if (r.err.empty() && port > 0 && port < 65536) return port;
+            std::printf("ponmc-web: setting webPort \"%s\" is not a port; using %d\n", text.c_str(), Options::kFallbackPort);
+            return Options::kFallbackPort;
+        } catch (const HalvornLink::Unreachable& e) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                std::printf("ponmc-web: Halvorn not reachable (%s); using port %d\n", e.what(), Options::kFallbackPort);
+                return Options::kFallbackPort;
+            }
+            if (!said) std::printf("ponmc-web: waiting for Halvorn to read the webPort setting (%s)\n", e.what());
+        }
+        // A pause that a stop signal ends.
+        const timespec pause{1, 0};
+        if (sigtimedwait(&stopSignals, nullptr, &pause) > 0) return -1;
     }
-    return Options::kFallbackPort;
 }
 
 }  // namespace
@@ -71,7 +85,8 @@ int main(int argc, char** argv) {
     HalvornLink link(Paths::resolve(Paths::kWebIpc));
     HttpServer::Config http;
     http.address = options.listen;
-    http.port = options.port >= 0 ? options.port : portFromHalvorn(link);
+    http.port = options.port >= 0 ? options.port : portFromHalvorn(link, stopSignals);
+    if (http.port < 0) return 0;
 
     Sessions sessions(std::chrono::minutes(options.idleMinutes));
     OpticsHistory history;

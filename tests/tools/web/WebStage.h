@@ -106,6 +106,11 @@ public:
         int extraAlarms = 0;
         bool seed = true;          // needs Halvorn started
         bool startHalvorn = true;  // false: the web server starts before the daemon
+        // With startHalvorn false: Halvorn is started this long after the web server (which
+        // is then waited for), -1 never.
+        int halvornAfterMs = -1;
+        bool portFromSetting = false;  // no --port: the server takes Halvorn's "webPort"
+        std::function<void(Harness&)> prepare;  // before Halvorn's first start
         std::vector<std::string> webArgs;  // more options for ponmc-web
     };
 
@@ -162,8 +167,9 @@ public:
     }
 
     void startWeb() {
-        std::vector<std::string> args = {PONMC_WEB_BINARY, "--port", "0", "--static", PONMC_WEB_STATIC,
+        std::vector<std::string> args = {PONMC_WEB_BINARY, "--static", PONMC_WEB_STATIC,
                                          "--sample-seconds", std::to_string(options_.sampleSeconds)};
+        if (!options_.portFromSetting) args.insert(args.end(), {"--port", "0"});
         for (auto& a : options_.webArgs) args.push_back(a);
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e)
@@ -183,6 +189,10 @@ public:
         const int rc = ::posix_spawn(&webPid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) throw std::runtime_error("cannot start ponmc-web");
+        if (!options_.startHalvorn && options_.halvornAfterMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.halvornAfterMs));
+            harness_.start();
+        }
         const std::string mark = "on http://127.0.0.1:";
         if (!waitUntil([&] { return webLog().find(mark) != std::string::npos; }, std::chrono::seconds(20)))
             throw std::runtime_error("ponmc-web did not start; log:\n" + webLog());
@@ -231,6 +241,7 @@ private:
     static Harness::Options harnessOptions(const Options& options) {
         Harness::Options h;
         h.startDaemon = options.startHalvorn;
+        h.prepare = options.prepare;
         return h;
     }
     static std::string oltModule(int slot, int pon) {

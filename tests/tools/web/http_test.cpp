@@ -310,3 +310,31 @@ TEST(HttpStart, BeforeHalvorn) {
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return http(stage.port(), "POST", "/api/login", {}, credentials).status == 200; },
                                         30s, 250ms));
 }
+
+// Without --port the server listens on the "webPort" setting; at boot it may start before
+// Halvorn, whom it then waits for instead of settling on the fallback port for good.
+TEST(HttpStart, TheSettingsPortIsWaitedForWhenHalvornIsLate) {
+    int port = 0;
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length), 0);
+        port = ntohs(a.sin_port);
+        ::close(fd);
+    }
+    WebStage::Options options;
+    options.startHalvorn = false;
+    options.halvornAfterMs = 3000;
+    options.portFromSetting = true;
+    options.prepare = [port](Harness& h) {
+        h.writeFile("/mnt/db/json/systeminfo.json", "{\"webPort\":\"" + std::to_string(port) + "\"}");
+    };
+    WebStage stage(options);
+    EXPECT_EQ(stage.port(), port) << stage.webLog();
+    EXPECT_NE(stage.webLog().find("waiting for Halvorn"), std::string::npos) << stage.webLog();
+    EXPECT_EQ(http(port, "GET", "/login").status, 200);
+}

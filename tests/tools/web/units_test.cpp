@@ -32,6 +32,11 @@ TEST(Sessions, IdleSessionsEndAndUseKeepsThemAlive) {
     EXPECT_FALSE(s.touch(a.token, t0 + 29min));
     EXPECT_FALSE(s.touch(a.token, t0 + 29min));  // gone for good
     EXPECT_FALSE(s.touch("", t0));
+
+    // A page left open polls on its own: its reads are served but keep nobody signed in.
+    auto b = s.create("mzpw", t0);
+    for (auto t = t0; t < t0 + 10min; t += 5s) EXPECT_TRUE(s.touch(b.token, t, false));
+    EXPECT_FALSE(s.touch(b.token, t0 + 10min + 1s, false));
 }
 
 TEST(Sessions, LogoutEndsOneAndCredentialChangeEndsTheOthers) {
@@ -59,18 +64,35 @@ TEST(Sessions, TheOldestIdleSessionMakesRoom) {
 TEST(Sessions, FailedLoginsSlowDownPerAddress) {
     Sessions s(10min, 64, 60s);
     const auto t = Sessions::Clock::now();
-    // Two free tries, then 2, 4, 8 ... seconds, capped.
+    // Two free tries, then 2, 4, 8 ... seconds, capped. Each attempt here comes after the
+    // previous wait has passed (5 minutes apart) and fails.
     const long expected[] = {0, 0, 2, 4, 8, 16, 32, 60, 60};
     for (int i = 0; i < 9; ++i) {
-        s.loginFailed("10.0.0.1", t);
+        const auto at = t + i * 5min;
         SCOPED_TRACE(i);
-        EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", t), expected[i]);
+        EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at), 0);
+        EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", at), expected[i]);
     }
-    EXPECT_EQ(s.loginWaitSeconds("10.0.0.2", t), 0);  // another address is not slowed
-    EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", t + 61s), 0);
+    const auto last = t + 8 * 5min;
+    EXPECT_EQ(s.loginWaitSeconds("10.0.0.2", last), 0);  // another address is not slowed
+    EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", last + 61s), 0);
     s.loginSucceeded("10.0.0.1");
-    s.loginFailed("10.0.0.1", t);
-    EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", t), 0);
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", last), 0);
+    EXPECT_EQ(s.loginWaitSeconds("10.0.0.1", last), 0);
+}
+
+TEST(Sessions, LoginAttemptsInFlightCountAsFailures) {
+    // Guesses sent at once, none answered yet: the third is the last let through, as when
+    // they come one after another; a refused attempt does not lengthen the wait.
+    Sessions s(10min, 64, 60s);
+    const auto t = Sessions::Clock::now();
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 0);
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 0);
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 0);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 2);
+    // One of them was right: the address is free again.
+    s.loginSucceeded("10.0.0.1");
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 0);
 }
 
 TEST(OpticsHistory, FineSamplesThenCoarseMeansOldestFirst) {

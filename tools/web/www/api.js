@@ -29,9 +29,11 @@ export async function loadSession() {
   return s;
 }
 
-// method, path, body (object, Blob or undefined). Resolves to the JSON answer.
-export async function request(method, path, body) {
+// method, path, body (object, Blob or undefined). Resolves to the JSON answer. A background
+// request (a poll on a timer) does not restart the session's idle clock.
+export async function request(method, path, body, background = false) {
   const headers = {};
+  if (background) headers['X-Background'] = '1';
   let payload;
   if (method !== 'GET') headers['X-CSRF-Token'] = csrf;
   if (body instanceof Blob) {
@@ -75,11 +77,11 @@ export function usePoll(paths, every = 5000) {
   const key = Array.isArray(paths) ? paths.join('|') : paths;
   const [state, setState] = useState({ data: null, error: null, loading: true });
   const tick = useRef(0);
-  const refresh = async () => {
+  const refresh = async (background = false) => {
     const mine = ++tick.current;
     try {
       const list = Array.isArray(paths) ? paths : [paths];
-      const results = await Promise.all(list.map(get));
+      const results = await Promise.all(list.map((p) => request('GET', p, undefined, background)));
       if (mine !== tick.current) return;
       setState({ data: Array.isArray(paths) ? results : results[0], error: null, loading: false });
     } catch (e) {
@@ -90,7 +92,7 @@ export function usePoll(paths, every = 5000) {
   useEffect(() => {
     setState({ data: null, error: null, loading: true });
     refresh();
-    const timer = setInterval(() => { if (!document.hidden) refresh(); }, every);
+    const timer = setInterval(() => { if (!document.hidden) refresh(true); }, every);
     return () => { clearInterval(timer); tick.current++; };
   }, [key, every]);
   return { ...state, refresh };

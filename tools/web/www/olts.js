@@ -78,7 +78,8 @@ export function OltPage({ id }) {
       <div class="form-grid">
         <${Field} label="Name" name="qvCfgOLTName" value=${f.qvCfgOLTName} onInput=${edit} error=${errors.qvCfgOLTName} maxlength="64" />
         <${Field} label="IP address" name="qvCfgOLTIpAddress" value=${f.qvCfgOLTIpAddress} onInput=${edit} error=${errors.qvCfgOLTIpAddress} inputmode="decimal" />
-        <${Toggle} label="Traffic between ONUs allowed" name="qvCfgOLTOnu2Onu" on="2" off="1" value=${f.qvCfgOLTOnu2Onu} onInput=${edit} error=${errors.qvCfgOLTOnu2Onu} />
+        <${Toggle} label="Traffic between ONUs allowed" name="qvCfgOLTOnu2Onu" on="2" off="1" value=${f.qvCfgOLTOnu2Onu} onInput=${edit} error=${errors.qvCfgOLTOnu2Onu}
+          hint="The card takes it up when it is next provisioned: reset the slot to apply it now." />
       </div>
       <div class="form-grid">${[0, 1].map((p) => html`<fieldset><legend>PON ${p}</legend>
         <${Field} label="VLAN id" name=${`qvCfgOLTPON${p}VlanId`} value=${f[`qvCfgOLTPON${p}VlanId`]} onInput=${edit}

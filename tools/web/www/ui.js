@@ -72,10 +72,11 @@ export function Field({ label, name, value, onInput, error, type = 'text', hint,
 
 // on/off: the texts a flag stores for each state ("1"/"0" for most; the OLT's ONU-to-ONU switch
 // is on only at "2", the value the line-card manager acts on).
-export function Toggle({ label, name, value, onInput, error, on = '1', off = '0' }) {
+export function Toggle({ label, name, value, onInput, error, hint, on = '1', off = '0' }) {
   return html`<label class=${'toggle' + (error ? ' invalid' : '')}>
     <input type="checkbox" name=${name} checked=${value === on} onChange=${(e) => onInput(name, e.target.checked ? on : off)} />
     <span>${label}</span>
+    ${hint && !error && html`<small class="hint">${hint}</small>`}
     ${error && html`<small class="error" data-error-for=${name}>${error}</small>`}
   </label>`;
 }

@@ -76,6 +76,11 @@ public:
     bool getIsGetNVSEnabled() const { return isGetNVSEnabled_; }
     bool getHasBridgeDomain() const { return hasBridgeDomain_; }
     void setHasBridgeDomain(bool value) { hasBridgeDomain_ = value; }
+    // The reset after an incomplete provisioning was refused or went unanswered: the card
+    // still reports CTC mode on, and only a reset makes it provisioned again.
+    bool getResetPending() const { return resetPending_; }
+    // Asks for that reset again; the mark stays until the OLT accepts it.
+    void retryPendingReset();
     bool getHasOnu2OnuDomain() const { return hasOnu2OnuDomain_; }
     void setHasOnu2OnuDomain(bool value) { hasOnu2OnuDomain_ = value; }
     bool getEnabledOnu2Onu() const { return enabledOnu2Onu_; }
@@ -238,6 +243,7 @@ private:
     bool isGetNVSEnabled_ = false;
     bool hasBridgeDomain_ = false;
     bool hasOnu2OnuDomain_ = false;
+    bool resetPending_ = false;
     bool enabledOnu2Onu_ = false;
     bool hasRequestConfig_ = false;
 

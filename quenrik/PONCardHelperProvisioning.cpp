@@ -101,9 +101,14 @@ bool PONCardHelper::doProvisionOLT() {
         // although a path, a rule or a multicast setting is missing. A reset brings it back
         // without CTC mode, and the next passes provision it again from a clean state.
         std::printf("Provisioning of slot %s incomplete: resetting the OLT\n", slot_.c_str());
-        doResetOLT();
+        resetPending_ = !doResetOLT();
     }
     return ok;
+}
+
+void PONCardHelper::retryPendingReset() {
+    std::printf("Provisioning of slot %s incomplete: resetting the OLT again\n", slot_.c_str());
+    resetPending_ = !doResetOLT();
 }
 
 bool PONCardHelper::doSetEnCtcMode() {
@@ -269,6 +274,7 @@ bool PONCardHelper::doGetAllOnuKnown(bool clearFirst) {
 
 void PONCardHelper::setInitialState() {
     abandoned_.store(false);
+    resetPending_ = false;
     clear();
     isOnCtcMode_ = false;
     isGetAllOnuKnown_ = false;

@@ -129,6 +129,10 @@ void PONCardTask::runPassLocked(int& recheckCounter, int& opticsCounter) {
         }
         return;
     }
+    if (helper_.getResetPending()) {
+        helper_.retryPendingReset();
+        return;
+    }
     // CTC mode on is the mark that this OLT has been provisioned since its last reset.
     if (!helper_.getIsOnCtcMode() && helper_.doRequestCtcMode() && !helper_.getIsOnCtcMode()) {
         helper_.doProvisionOLT();

@@ -181,3 +181,23 @@ TEST(ColdStart, ACardLeftHalfProvisionedIsResetAndProvisionedAgain) {
     EXPECT_TRUE(chain.quenrik().logContains("Error Return Code(PARAM_OUT_OF_RANGE) from Message ID <376>"));
     EXPECT_TRUE(chain.quenrik().logContains("Provisioning of slot 1 incomplete: resetting the OLT"));
 }
+
+// The reset that follows an incomplete provisioning is itself refused: the card, CTC mode
+// on and its domains in place (only the multicast host copy is missing), would pass for
+// provisioned for good. The reset is asked for again at the next pass.
+TEST(ColdStart, ARefusedResetAfterAnIncompleteProvisioningIsAskedForAgain) {
+    ChainOptions o;
+    o.olts = 1;
+    o.onus = 1;
+    o.beforeQuenrik = [](Chain& c) {
+        c.sim().ok("refuse 1 015D 1");
+        c.sim().ok("refuse 1 0006 1");
+    };
+    Chain chain(o);
+    Simulator& sim = chain.sim();
+    ASSERT_TRUE(waitUntil([&] { return sim.countRequests(1, 0x0009) == 2 && chain.allOnusOnline({1}); }, 30s))
+        << chain.quenrik().log();
+    EXPECT_EQ(2u, sim.countRequests(1, 0x0006)) << chain.quenrik().log();
+    EXPECT_EQ("8192,8194,8196,8198,8200,8202,8204,8206", sim.state(1, "paths"));
+    EXPECT_TRUE(chain.quenrik().logContains("Provisioning of slot 1 incomplete: resetting the OLT again"));
+}

@@ -67,4 +67,5 @@ private:
     int replyTimeoutMs_ = kReplyTimeoutMs;
     int unreachableHoldMs_ = kUnreachableHoldMs;
     PortFileStamp unreachable_;
+    size_t largestReply_ = 0;  // bytes of the largest reply received so far
 };

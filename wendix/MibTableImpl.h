@@ -182,13 +182,17 @@ void MibTable<Entry, Row>::sortEntries() {
 template <class Entry, class Row>
 int MibTable<Entry, Row>::load() {
     freeAll();
-    APIData response = api_->doRequestApiData("get", spec_.uri, "");
-    if (!response.getError().empty()) {
-        std::printf("%s[%d]: Cache Error: %s\n", loadName_.c_str(), __LINE__, response.getError().c_str());
-        return -1;
+    std::string rows;
+    {
+        // The envelope's texts (the whole table twice) are freed here, before the rows and
+        // entries are built from the one copy kept.
+        APIData response = api_->doRequestApiData("get", spec_.uri, "");
+        if (!response.getError().empty()) {
+            std::printf("%s[%d]: Cache Error: %s\n", loadName_.c_str(), __LINE__, response.getError().c_str());
+            return -1;
+        }
+        rows = response.getJsonData();
     }
-    std::string rows = response.getJsonData();
-    response.clearAll();
     table_.writeLock();
     try {
         mibtable_detail::fillTable(table_, std::move(rows), [] { return static_cast<Container*>(new Row()); });

@@ -7,6 +7,7 @@
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -58,6 +59,10 @@ void initAgentLibrary() {
 int main(int argc, char** argv) {
     // Lines on standard output (failures) reach a redirected log at once.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A whole table's text (hundreds of KiB) is mapped on its own and handed back when freed:
+    // glibc would otherwise raise this threshold after the first such free and keep the next
+    // ones on the heap, where only a trim returns them.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     int dontFork = 0;
     int useCallLog = 0;

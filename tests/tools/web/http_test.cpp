@@ -172,6 +172,22 @@ TEST_F(Http, TheApiMirrorsHalvorn) {
     HttpReply act = page("POST", "/api/slot/onu/reset", "{\"slot_id\":\"1\",\"mac_address\":\"" + mac + "\"}");
     EXPECT_EQ(act.status, 202) << act.body;
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return !stage_->halvorn().tasks().tasksFor("/slot/onu/reset").empty(); }));
+    HttpReply remove = page("POST", "/api/slot/onu/remove", "{\"slot_id\":\"1\",\"mac_address\":\"" + mac + "\"}");
+    EXPECT_EQ(remove.status, 202) << remove.body;
+    EXPECT_TRUE(halvorn_test::waitUntil([&] { return !stage_->halvorn().tasks().tasksFor("/slot/onu/remove").empty(); }));
+    // The OLT page's edits and actions reach the card the same way.
+    HttpReply olt = page("PUT", "/api/olttable/1", "{\"qvCfgOLTPON0VlanId\":\"200\",\"qvCfgOLTPON0DisUntagged\":\"1\"}");
+    EXPECT_EQ(olt.status, 200) << olt.body;
+    EXPECT_TRUE(halvorn_test::waitUntil([&] { return !stage_->halvorn().tasks().tasksFor("/olt/vlan").empty(); }));
+    const auto oltVlan = stage_->halvorn().tasks().tasksFor("/olt/vlan");
+    ASSERT_FALSE(oltVlan.empty());
+    EXPECT_NE(oltVlan.back().data.find("\"vlan_id\":\"200\""), std::string::npos) << oltVlan.back().data;
+    for (const char* action : {"reset", "disable", "enable", "restore-default"}) {
+        SCOPED_TRACE(action);
+        EXPECT_EQ(page("POST", std::string("/api/slot/") + action, "{\"slot_id\":\"3\"}").status, 202);
+        EXPECT_TRUE(halvorn_test::waitUntil(
+            [&] { return !stage_->halvorn().tasks().tasksFor(std::string("/slot/") + action).empty(); }));
+    }
     EXPECT_EQ(page("POST", "/api/slot/reset", "{\"slot_id\":\"9\"}").status, 422);
     EXPECT_EQ(page("POST", "/api/slot/frobnicate", "{\"slot_id\":\"1\"}").status, 404);
 }

@@ -98,6 +98,18 @@ row_has qvCfgONUName "road test" || fail "the name was not restored"
 row_has qvCfgONUEnabled 0 || fail "the disabled state was not restored"
 sim_shows disabled || fail "the link is not disabled after the restore"
 
+step "no daemon ended on its own so far; one killed is started again"
+if grep 'ended (status' "$OUT"; then fail "a daemon ended during the road"; fi
+old_pid=$(cat "$ROOT/run/quenrik.pid")
+kill -KILL "$old_pid"
+until_true 20 "the sandbox says that Quenrik ended" grep -q 'quenrik ended (status 137); starting it again' "$OUT"
+quenrik_again() { local p; p=$(cat "$ROOT/run/quenrik.pid") && [ "$p" != "$old_pid" ] && kill -0 "$p"; }
+until_true 20 "Quenrik runs again" quenrik_again
+requests=$(sim requests 1 | awk '{print $2}')
+requests_above() { [ "$(sim requests 1 | awk '{print $2}')" -gt "$requests" ]; }
+until_true 30 "the new Quenrik talks to card 1" requests_above
+until_true 90 "every slot online with the new Quenrik" slots_online 8
+
 step "stop: everything ends, the files stay"
 stop_sandbox
 sleep 0.5

@@ -243,6 +243,12 @@ test('the OLT and ONU pages plot the optical history', async () => {
   await until(async () => (await page.locator('.uplot').count()) > 0, 20000, 1000) || await page.reload();
   await page.waitForSelector('.uplot', { timeout: 20000 });
   await shot('olt');
+  // An online ONU's page: its own charts, from its own history.
+  const onu = await firstOnu();
+  await page.goto(base + 'onus/' + onu.id);
+  await until(async () => (await page.locator('.uplot').count()) > 0, 20000, 1000) || await page.reload();
+  await page.waitForSelector('.uplot', { timeout: 20000 });
+  await shot('onu-optics');
 });
 
 test('a cross-site POST is refused', async () => {

@@ -240,23 +240,26 @@ std::string SystemInfo::checkValue(const std::string& key, const std::string& va
 
 bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error) {
     bool valueRejected = false;
-    return applycJsonData(value, allowId, error, valueRejected);
+    return setcJsonData(value, allowId, error, valueRejected);
 }
 
 bool SystemInfo::loadcJsonData(cJSON* value) {
     std::string error;
     bool valueRejected = false;
-    applycJsonData(value, false, error, valueRejected);
+    setcJsonData(value, false, error, valueRejected);
     return !valueRejected;
 }
 
-bool SystemInfo::applycJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected) {
+bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected) {
     bool mgmtChanged = false;
     error.clear();
     valueRejected = false;
-    auto addError = [&error, &valueRejected](const std::string& text) {
+    auto addText = [&error](const std::string& text) {
         if (!error.empty()) error += ",";
         error += text;
+    };
+    auto addError = [&](const std::string& text) {
+        addText(text);
         valueRejected = true;
     };
     writeLock();
@@ -320,8 +323,7 @@ bool SystemInfo::applycJsonData(cJSON* value, bool allowId, std::string& error, 
             doUpdateMgntNetworkFile();
         } catch (const Exception& e) {
             std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-            if (!error.empty()) error += ",";
-            error += e.getMessage();
+            addText(e.getMessage());
             writeLock();
             setError_ = error;
             unlock();

@@ -81,8 +81,6 @@ public:
     // "Impossible to rename ..." when one cannot be written; that file keeps its old text.
     // Call without the record's lock held.
     void doUpdateMgntNetworkFile();
-    // setcJsonData's body; valueRejected tells a refused value from a boot file not written.
-    bool applycJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected);
 
     std::string getFirmwareVersion() const { return getValue("fwVersion"); }
     std::string getSerialNumber() const { return getValue("serialNumber"); }
@@ -91,6 +89,9 @@ public:
     static const std::string kFileKeys[12];
 
 private:
+    // The body of the public setcJsonData and loadcJsonData; valueRejected tells a refused
+    // value from a boot file that could not be written.
+    bool setcJsonData(cJSON* value, bool allowId, std::string& error, bool& valueRejected);
     void loadMgmtNetwork();
     void loadOLTNetwork();
     void upgradeSettingsFile();

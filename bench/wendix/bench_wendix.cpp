@@ -33,16 +33,28 @@ namespace {
 
 constexpr int kSnmpdPort = 16171;
 
+// Where row i of the benchmark's ONU table sits: 128 ONUs per PON port, two ports per slot.
+struct OnuPlace {
+    int slot, pon, onu;
+    std::string mac;
+};
+
+OnuPlace placeOf(int i) {
+    OnuPlace p{1 + i / 256, (i / 128) % 2, 1 + i % 128, ""};
+    char mac[32];
+    std::snprintf(mac, sizeof(mac), "00:1a:%02x:%02x:%02x:%02x", p.slot & 0xff, p.pon & 0xff, p.onu >> 8, p.onu & 0xff);
+    p.mac = mac;
+    return p;
+}
+
 std::string onuTableFile(int rows) {
     std::string json = "[";
     for (int i = 0; i < rows; ++i) {
-        const int slot = 1 + i / 256, pon = (i / 128) % 2, onu = 1 + i % 128;
-        char mac[32];
-        std::snprintf(mac, sizeof(mac), "00:1a:%02x:%02x:%02x:%02x", slot & 0xff, pon & 0xff, onu >> 8, onu & 0xff);
+        const OnuPlace p = placeOf(i);
         if (i) json += ",";
-        json += std::string("{\"qvCfgONUPhysicalID\":\"") + mac + "\",\"qvCfgONUName\":\"customer " +
-                std::to_string(i) + "\",\"qvCfgONUVlanId\":\"100\",\"qvCfgONUSlotIndex\":\"" + std::to_string(slot) +
-                "\",\"qvCfgONUPonIndex\":\"" + std::to_string(pon) + "\",\"qvCfgONUIndex\":\"" + std::to_string(onu) +
+        json += std::string("{\"qvCfgONUPhysicalID\":\"") + p.mac + "\",\"qvCfgONUName\":\"customer " +
+                std::to_string(i) + "\",\"qvCfgONUVlanId\":\"100\",\"qvCfgONUSlotIndex\":\"" + std::to_string(p.slot) +
+                "\",\"qvCfgONUPonIndex\":\"" + std::to_string(p.pon) + "\",\"qvCfgONUIndex\":\"" + std::to_string(p.onu) +
                 "\",\"qvCfgONUEnabled\":\"1\"}";
     }
     return json + "]";
@@ -154,15 +166,15 @@ void print(int n, const char* agent, const char* table, const char* tool, const 
 
 // The "/onu/new" notification of row i of onuTableFile, with its optics.
 std::string onuReport(int i) {
-    const int slot = 1 + i / 256, pon = (i / 128) % 2, onu = 1 + i % 128;
+    const OnuPlace place = placeOf(i);
     char text[512];
     std::snprintf(text, sizeof(text),
-                  "{\"slot_id\":\"%d\",\"pon_port\":\"%d\",\"mac_address\":\"00:1a:%02x:%02x:%02x:%02x\","
+                  "{\"slot_id\":\"%d\",\"pon_port\":\"%d\",\"mac_address\":\"%s\","
                   "\"online_status\":\"1\",\"is_gigabit\":\"1\",\"alarm_message\":\"\",\"temperature\":\"%.2f\","
                   "\"supply_voltage\":\"3.30\",\"tx_bias_current\":\"%.2f\",\"tx_power_input\":\"%.2f\","
                   "\"tx_power_output\":\"%.2f\"}",
-                  slot, pon, slot & 0xff, pon & 0xff, onu >> 8, onu & 0xff, 40.0 + i % 10, 11.0 + i % 5,
-                  -18.0 - (i % 7) * 0.5, 2.0 + (i % 3) * 0.1);
+                  place.slot, place.pon, place.mac.c_str(), 40.0 + i % 10, 11.0 + i % 5, -18.0 - (i % 7) * 0.5,
+                  2.0 + (i % 3) * 0.1);
     return text;
 }
 

@@ -82,7 +82,10 @@ void Sessions::expireLockHeld(Clock::time_point now) {
         it = now - it->second.lastSeen > idleTimeout_ ? sessions_.erase(it) : std::next(it);
 }
 
-long Sessions::waitLockHeld(const Failures& f, Clock::time_point now) const {
+long Sessions::waitLockHeld(const std::string& address, Clock::time_point now) const {
+    auto it = failures_.find(address);
+    if (it == failures_.end()) return 0;
+    const Failures& f = it->second;
     if (f.count <= kFreeFailures) return 0;
     const int doublings = std::min(f.count - kFreeFailures, 20);
     const auto block = std::min<std::chrono::seconds>(std::chrono::seconds(1L << doublings), maxBlock_);
@@ -93,14 +96,12 @@ long Sessions::waitLockHeld(const Failures& f, Clock::time_point now) const {
 
 long Sessions::loginWaitSeconds(const std::string& address, Clock::time_point now) {
     std::lock_guard<std::mutex> l(mutex_);
-    auto it = failures_.find(address);
-    return it == failures_.end() ? 0 : waitLockHeld(it->second, now);
+    return waitLockHeld(address, now);
 }
 
 long Sessions::beginLoginAttempt(const std::string& address, Clock::time_point now) {
     std::lock_guard<std::mutex> l(mutex_);
-    auto it = failures_.find(address);
-    const long wait = it == failures_.end() ? 0 : waitLockHeld(it->second, now);
+    const long wait = waitLockHeld(address, now);
     if (wait == 0) failedLockHeld(address, now);
     return wait;
 }

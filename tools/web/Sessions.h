@@ -58,7 +58,7 @@ private:
     };
     void expireLockHeld(Clock::time_point now);
     void failedLockHeld(const std::string& address, Clock::time_point now);
-    long waitLockHeld(const Failures& f, Clock::time_point now) const;
+    long waitLockHeld(const std::string& address, Clock::time_point now) const;
 
     const std::chrono::seconds idleTimeout_;
     const size_t maxSessions_;

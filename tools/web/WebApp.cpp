@@ -208,6 +208,8 @@ std::string WebApp::storedPasswordHash(std::string& user) {
 }
 
 HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
+    JsonPtr body(cJSON_Parse(request.body.c_str()));
+    if (!cJSON_IsObject(body.get())) return errorResponse(400, "Send {\"user\":...,\"password\":...}");
     const auto now = Sessions::Clock::now();
     // Counted as a failure from here until the password is found right.
     const long wait = sessions_.beginLoginAttempt(request.client, now);
@@ -216,8 +218,6 @@ HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
         r.headers.emplace_back("Retry-After", std::to_string(wait));
         return r;
     }
-    JsonPtr body(cJSON_Parse(request.body.c_str()));
-    if (!cJSON_IsObject(body.get())) return errorResponse(400, "Send {\"user\":...,\"password\":...}");
     const std::string user = webjson::stringMember(body.get(), "user");
     const std::string password = webjson::stringMember(body.get(), "password");
     std::string storedUser;

@@ -1,6 +1,6 @@
 #pragma once
 // The pattern all five MIB tables follow, written once. A table module describes its table
-// (OID, Halvorn URI, columns with their row keys and entry fields) in a MibTableSpec and
+// (OID, Halvorn URI, columns with their row keys and entry fields) in a MibTableLayout and
 // owns one MibTable; the WENDIX_MIB_TABLE_FUNCTIONS macro then gives it the net-snmp
 // callbacks under the table's own names (<table>_load, <table>_handler, ...).
 //
@@ -56,7 +56,7 @@ struct MibColumn {
 };
 
 template <class Entry>
-struct MibTableSpec {
+struct MibTableLayout {
     const char* name;                  // "qvCfgONUTable"
     std::vector<oid> oidSuffix;        // below 1.3.6.1.4.1.E
     const char* uri;                   // Halvorn's table URI, "/onutable"
@@ -88,7 +88,7 @@ int nextCacheTimeout();
 template <class Entry, class Row>
 class MibTable {
 public:
-    MibTable(MibTableSpec<Entry> spec, Entry*& head, RwLockTable& table);
+    MibTable(MibTableLayout<Entry> layout, Entry*& head, RwLockTable& table);
 
     // Registers handler, table iterator and cache handler, then loads the table once.
     void initialize(const MibCallbacks& callbacks);
@@ -107,7 +107,7 @@ public:
     int handle(netsnmp_handler_registration* registration, netsnmp_agent_request_info* reqinfo,
                netsnmp_request_info* requests);
 
-    const MibTableSpec<Entry>& spec() const { return spec_; }
+    const MibTableLayout<Entry>& layout() const { return layout_; }
 
 private:
     const MibColumn<Entry>* findColumn(unsigned number) const;
@@ -122,7 +122,7 @@ private:
     void reserve(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests);
     void action(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests);
 
-    const MibTableSpec<Entry> spec_;
+    const MibTableLayout<Entry> layout_;
     // The entry fields of the index columns, in index order (the iterator's hot path).
     std::vector<long Entry::*> indexFields_;
     Entry*& head_;

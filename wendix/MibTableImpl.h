@@ -38,33 +38,33 @@ constexpr int kSetFailed = 128;
 }  // namespace mibtable_detail
 
 template <class Entry, class Row>
-MibTable<Entry, Row>::MibTable(MibTableSpec<Entry> spec, Entry*& head, RwLockTable& table)
-    : spec_(std::move(spec)),
+MibTable<Entry, Row>::MibTable(MibTableLayout<Entry> layout, Entry*& head, RwLockTable& table)
+    : layout_(std::move(layout)),
       head_(head),
       table_(table),
       api_(HalvornAPI::getInstance()),
-      loadName_(std::string(spec_.name) + "_load"),
-      handlerName_(std::string(spec_.name) + "_handler") {
+      loadName_(std::string(layout_.name) + "_load"),
+      handlerName_(std::string(layout_.name) + "_handler") {
     static_assert(std::is_trivial<Entry>::value, "entries are allocated zeroed with calloc");
-    for (unsigned number : spec_.indexColumns) indexFields_.push_back(findColumn(number)->integer);
+    for (unsigned number : layout_.indexColumns) indexFields_.push_back(findColumn(number)->integer);
 }
 
 template <class Entry, class Row>
 void MibTable<Entry, Row>::initialize(const MibCallbacks& callbacks) {
     std::vector<oid> root = {1, 3, 6, 1, 4, 1, kEnterprise};
-    root.insert(root.end(), spec_.oidSuffix.begin(), spec_.oidSuffix.end());
+    root.insert(root.end(), layout_.oidSuffix.begin(), layout_.oidSuffix.end());
 
     netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-        spec_.name, callbacks.handler, root.data(), root.size(), spec_.writable ? HANDLER_CAN_RWRITE : HANDLER_CAN_RONLY);
+        layout_.name, callbacks.handler, root.data(), root.size(), layout_.writable ? HANDLER_CAN_RWRITE : HANDLER_CAN_RONLY);
     netsnmp_table_registration_info* tableInfo = SNMP_MALLOC_TYPEDEF(netsnmp_table_registration_info);
     netsnmp_iterator_info* iteratorInfo = SNMP_MALLOC_TYPEDEF(netsnmp_iterator_info);
     if (!registration || !tableInfo || !iteratorInfo) {
         std::printf("Fatal Error - %s[%d]: %s\n", __func__, __LINE__, "Impossible to allocate memory");
         return;
     }
-    for (size_t i = 0; i < spec_.indexColumns.size(); ++i) netsnmp_table_helper_add_index(tableInfo, ASN_INTEGER);
+    for (size_t i = 0; i < layout_.indexColumns.size(); ++i) netsnmp_table_helper_add_index(tableInfo, ASN_INTEGER);
     tableInfo->min_column = 1;
-    tableInfo->max_column = spec_.maxColumn;
+    tableInfo->max_column = layout_.maxColumn;
 
     iteratorInfo->get_first_data_point = callbacks.firstDataPoint;
     iteratorInfo->get_next_data_point = callbacks.nextDataPoint;
@@ -91,7 +91,7 @@ void MibTable<Entry, Row>::initialize(const MibCallbacks& callbacks) {
 
 template <class Entry, class Row>
 const MibColumn<Entry>* MibTable<Entry, Row>::findColumn(unsigned number) const {
-    for (const auto& column : spec_.columns)
+    for (const auto& column : layout_.columns)
         if (column.number == number) return &column;
     return nullptr;
 }
@@ -139,16 +139,16 @@ void MibTable<Entry, Row>::freeAll() {
 template <class Entry, class Row>
 bool MibTable<Entry, Row>::addEntryForRow(const Container& row) {
     std::vector<long> indexes;
-    for (unsigned number : spec_.indexColumns) {
+    for (unsigned number : layout_.indexColumns) {
         const std::string text = row.getValue(findColumn(number)->key);
-        if (spec_.skipRowsWithEmptyIndex && text.empty()) return false;
+        if (layout_.skipRowsWithEmptyIndex && text.empty()) return false;
         indexes.push_back(Helper::getValidNumber(text));
     }
     Entry* entry = createEntry(indexes);
     if (!entry) throw Exception("Impossible to allocate memory", __func__, __LINE__);
     try {
         entry->id = row.getId();
-        for (const auto& column : spec_.columns) {
+        for (const auto& column : layout_.columns) {
             const std::string value = row.getValue(column.key);
             if (column.integer) entry->*column.integer = Helper::getValidNumber(value);
             else mibtable_detail::copyText(entry->*column.text, value.data(), value.size());
@@ -186,7 +186,7 @@ int MibTable<Entry, Row>::load() {
     {
         // The envelope's texts (the whole table twice) are freed here, before the rows and
         // entries are built from the one copy kept.
-        APIData response = api_->doRequestApiData("get", spec_.uri, "");
+        APIData response = api_->doRequestApiData("get", layout_.uri, "");
         if (!response.getError().empty()) {
             std::printf("%s[%d]: Cache Error: %s\n", loadName_.c_str(), __LINE__, response.getError().c_str());
             return -1;
@@ -270,8 +270,8 @@ void MibTable<Entry, Row>::serveGet(netsnmp_handler_registration* registration, 
                 // A GETNEXT must answer the next object that exists, never noSuchObject: go on with
                 // the first row of the next served column (or past the table), as net-snmp's
                 // sparse tables do.
-                unsigned next = spec_.maxColumn + 1;
-                for (const auto& c : spec_.columns)
+                unsigned next = layout_.maxColumn + 1;
+                for (const auto& c : layout_.columns)
                     if (c.number > info->colnum) {
                         next = c.number;
                         break;
@@ -360,7 +360,7 @@ void MibTable<Entry, Row>::action(netsnmp_agent_request_info* reqinfo, netsnmp_r
                 // Not applied, so not a success either.
                 netsnmp_set_request_error(reqinfo, request, kSetFailed);
                 stop = true;
-            } else if (!api_->doRequest("set", std::string(spec_.uri) + "/" + std::to_string(*id),
+            } else if (!api_->doRequest("set", std::string(layout_.uri) + "/" + std::to_string(*id),
                                         mibtable_detail::changeJson(column->key, value))) {
                 netsnmp_set_request_error(reqinfo, request, kSetFailed);
                 stop = true;

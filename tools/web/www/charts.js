@@ -12,10 +12,10 @@ const charts = [
   { title: 'Temperature', unit: '°C', series: [['temperature', 'Temp', '#f85149']] },
 ];
 
-function Chart({ spec, data, tz }) {
+function Chart({ kind, data, tz }) {
   const box = useRef(null);
   const plot = useRef(null);
-  const series = spec.series.filter(([key]) => data[key] && data[key].some((v) => v !== null));
+  const series = kind.series.filter(([key]) => data[key] && data[key].some((v) => v !== null));
   const rows = [data.t, ...series.map(([key]) => data[key])];
   useEffect(() => {
     if (!box.current || !window.uPlot || !series.length) return undefined;
@@ -30,14 +30,14 @@ function Chart({ spec, data, tz }) {
       cursor: { drag: { x: true, y: false } },
       scales: { x: { time: true } },
       axes: [axis, { ...axis, size: 52, values: (u, vals) => vals.map((v) => v.toFixed(1)) }],
-      series: [{}, ...series.map(([, label, color]) => ({ label: `${label} ${spec.unit}`, stroke: color, width: 1.5, spanGaps: false }))],
+      series: [{}, ...series.map(([, label, color]) => ({ label: `${label} ${kind.unit}`, stroke: color, width: 1.5, spanGaps: false }))],
     }, rows, box.current);
     const resize = new ResizeObserver(() => plot.current && plot.current.setSize({ width: width(), height: 160 }));
     resize.observe(box.current);
     return () => { resize.disconnect(); plot.current.destroy(); plot.current = null; };
   }, [series.length, tz]);
   useEffect(() => { if (plot.current) plot.current.setData(rows); }, [data]);
-  return html`<figure class="chart"><figcaption>${spec.title}</figcaption>
+  return html`<figure class="chart"><figcaption>${kind.title}</figcaption>
     ${series.length ? html`<div ref=${box}></div>` : html`<p class="muted">No values measured.</p>`}</figure>`;
 }
 
@@ -47,5 +47,5 @@ export function OpticsCharts({ path }) {
   const tz = info.data ? parseInt(info.data.timezone, 10) : 0;
   if (!data) return error ? html`<${Notice} kind="error">${error.message}</${Notice}>` : null;
   if (!data.t.length) return html`<p class="muted" data-history-empty>No samples yet: the server samples the optics every 30 s.</p>`;
-  return html`<div class="charts" data-history=${data.t.length}>${charts.map((spec) => html`<${Chart} key=${spec.title} spec=${spec} data=${data} tz=${tz} />`)}</div>`;
+  return html`<div class="charts" data-history=${data.t.length}>${charts.map((kind) => html`<${Chart} key=${kind.title} kind=${kind} data=${data} tz=${tz} />`)}</div>`;
 }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -159,9 +160,14 @@ bool Ostrel::connect(const char* path) {
 }
 
 bool Ostrel::waitForPortFile(const char* path) {
+    // The server truncates the file and then writes its port, so a file that is there but
+    // still empty is a server caught in the middle of bind(): it is waited for like a
+    // missing one. On the last test it is read anyway and reported as holding no port.
     for (int test = 1; test <= m_portFileTests; ++test) {
-        if (::access(path, F_OK) == 0) return true;
-        if (test < m_portFileTests) ::sleep(1);
+        struct stat info {};
+        const bool last = test == m_portFileTests;
+        if (::stat(path, &info) == 0 && (info.st_size > 0 || last)) return true;
+        if (!last) ::sleep(1);
     }
     m_error = std::string("Timeout watting ipc: ") + path;
     return false;

@@ -1,7 +1,9 @@
 // Endpoint set-up: port files, the once-per-socket bind/connect rule, socket lifetime.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Ostrel"
 #include "OstrelTestKit.h"
@@ -73,6 +75,32 @@ TEST(OstrelPortFile, ConnectGivesUpAfterTheWaitLimit) {
     writeFile(path, "2020");
     EXPECT_TRUE(client.connect(path.c_str())) << client.getErrorMessage();
     client.close();
+}
+
+TEST(OstrelPortFile, AFileStillEmptyIsWaitedForUntilThePortIsInIt) {
+    // A server in the middle of bind() has truncated its port file and not yet written it.
+    TempDir dir;
+    const std::string path = dir.file("half.ipc");
+    writeFile(path, "");
+    Ostrel client(freePort());
+    ASSERT_TRUE(client.createSocket());
+    std::thread server([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        writeFile(path, "2020");
+    });
+    client.setPortFileWaitLimit(5);
+    EXPECT_TRUE(client.connect(path.c_str())) << client.getErrorMessage();
+    server.join();
+    client.close();
+
+    // One that stays empty is, at the limit, a file without a port.
+    writeFile(path, "");
+    Ostrel late(freePort());
+    ASSERT_TRUE(late.createSocket());
+    late.setPortFileWaitLimit(2);
+    EXPECT_FALSE(late.connect(path.c_str()));
+    EXPECT_EQ(late.getErrorMessage(), "Impossible to read integer port from ipc: " + path);
+    late.close();
 }
 
 TEST(OstrelState, BindOrConnectOncePerSocket) {

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -e
 PKGS="build-essential cmake ninja-build pkg-config libcjson-dev libsnmp-dev libssl-dev \
-libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev tar iproute2 procps \
+libgtest-dev libgmock-dev googletest clang clang-format libclang-rt-14-dev tar iproute2 procps \
 iputils-ping perl-base snmp snmpd smitools"
 # The web server and its browser tests (playwright-core itself comes from npm at test time).
 PKGS="$PKGS libmicrohttpd-dev chromium"

@@ -163,6 +163,12 @@ void RequestMessage::addSLAQueueParams(TKMPayload& payload, uint16_t number)
     payload.addU16Number(number);
 }
 
+// The ready-payload forms, one per entry of the list in the header.
+#define REQUEST_MESSAGE_DEFINE(name, id) \
+    void RequestMessage::name(TKMPayload& payload) { addRequest(id, payload); }
+REQUEST_MESSAGE_PAYLOAD_FORMS(REQUEST_MESSAGE_DEFINE)
+#undef REQUEST_MESSAGE_DEFINE
+
 // --- no payload ---
 
 void RequestMessage::addResetOLT() { addRequest(TK_RESET_OLT); }
@@ -186,7 +192,6 @@ void RequestMessage::addSetDefaultOAMRate()
     payload.addU8Number(1);
     addSetDefaultOAMRate(payload);
 }
-void RequestMessage::addSetDefaultOAMRate(TKMPayload& payload) { addRequest(TK_SET_DEFAULT_OAM_RATE, payload); }
 
 void RequestMessage::addSetOLTBridgingConfiguration(bool enBridgeAdvanced)
 {
@@ -200,10 +205,6 @@ void RequestMessage::addSetOLTBridgingConfiguration(bool enBridgeAdvanced)
     payload.addU8Number(1);
     addSetOLTBridgingConfiguration(payload);
 }
-void RequestMessage::addSetOLTBridgingConfiguration(TKMPayload& payload)
-{
-    addRequest(TK_SET_OLT_BRIDGING_CONFIGURATION, payload);
-}
 
 void RequestMessage::addSetOLTNVSEnabled(bool enabled)
 {
@@ -211,7 +212,6 @@ void RequestMessage::addSetOLTNVSEnabled(bool enabled)
     payload.addBool(enabled);
     addSetOLTNVSEnabled(payload);
 }
-void RequestMessage::addSetOLTNVSEnabled(TKMPayload& payload) { addRequest(TK_SET_OLT_NVS_ENABLED, payload); }
 
 void RequestMessage::addSetOLTIPMulticastGlobalProvisioning()
 {
@@ -220,10 +220,6 @@ void RequestMessage::addSetOLTIPMulticastGlobalProvisioning()
     payload.addU32Number(1000000);
     payload.addU16Number(0);
     addSetOLTIPMulticastGlobalProvisioning(payload);
-}
-void RequestMessage::addSetOLTIPMulticastGlobalProvisioning(TKMPayload& payload)
-{
-    addRequest(TK_SET_OLT_IP_MULTICAST_GLOBAL_PROVISIONING, payload);
 }
 
 void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning()
@@ -242,10 +238,6 @@ void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning()
     payload.addHex("FE800000000000000000000000000001");  // proxy IPv6 source fe80::1
     addSetOLTIPMulticastDomainProxyProvisioning(payload);
 }
-void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning(TKMPayload& payload)
-{
-    addRequest(TK_SET_OLT_IP_MULTICAST_DOMAIN_PROXY_PROVISIONING, payload);
-}
 
 void RequestMessage::addSetOLTIPMulticastHostCopy()
 {
@@ -255,10 +247,6 @@ void RequestMessage::addSetOLTIPMulticastHostCopy()
         payload.addU8Number(value);
     }
     addSetOLTIPMulticastHostCopy(payload);
-}
-void RequestMessage::addSetOLTIPMulticastHostCopy(TKMPayload& payload)
-{
-    addRequest(TK_SET_OLT_IP_MULTICAST_HOST_COPY, payload);
 }
 
 // OAM extension sets: type 1 (OUI 000db6), 2 (111111, the CTC extension whose state tells
@@ -273,10 +261,6 @@ void RequestMessage::addGetOAMExtensionSetSupport(const std::string& oltMac)
         payload.addU8Number(0);
     }
     addGetOAMExtensionSetSupport(payload);
-}
-void RequestMessage::addGetOAMExtensionSetSupport(TKMPayload& payload)
-{
-    addRequest(TK_GET_OAM_EXTENSION_SET_SUPPORT, payload);
 }
 
 void RequestMessage::addSetOamExtensionSetSupport(const std::string& oltMac)
@@ -300,10 +284,6 @@ void RequestMessage::addSetOamExtensionSetSupport(const std::string& oltMac)
     }
     addSetOamExtensionSetSupport(payload);
 }
-void RequestMessage::addSetOamExtensionSetSupport(TKMPayload& payload)
-{
-    addRequest(TK_SET_OAM_EXTENSION_SET_SUPPORT, payload);
-}
 
 // --- per OLT port ---
 
@@ -313,7 +293,6 @@ void RequestMessage::addClearAllAllowedLinks(const std::string& oltMac, uint16_t
     addOltPort(payload, oltMac, port);
     addClearAllAllowedLinks(payload);
 }
-void RequestMessage::addClearAllAllowedLinks(TKMPayload& payload) { addRequest(TK_CLEAR_ALL_ALLOWED_LINKS, payload); }
 
 void RequestMessage::addGetStatistics(const std::string& oltMac, uint16_t port)
 {
@@ -324,7 +303,6 @@ void RequestMessage::addGetStatistics(const std::string& oltMac, uint16_t port)
     payload.addU8Number(4);
     addGetStatistics(payload);
 }
-void RequestMessage::addGetStatistics(TKMPayload& payload) { addRequest(TK_GET_STATISTICS, payload); }
 
 void RequestMessage::addSetDBAPollingIntervalHighResolution(const std::string& oltMac, uint16_t port)
 {
@@ -334,10 +312,6 @@ void RequestMessage::addSetDBAPollingIntervalHighResolution(const std::string& o
         payload.addU16Number(5);
     }
     addSetDBAPollingIntervalHighResolution(payload);
-}
-void RequestMessage::addSetDBAPollingIntervalHighResolution(TKMPayload& payload)
-{
-    addRequest(TK_SET_DBA_POLLING_INTERVAL_HIGH_RESOLUTION, payload);
 }
 
 void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t port)
@@ -350,7 +324,6 @@ void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t po
     payload.addU16Number(0);
     addSetEPONLoopTiming(payload);
 }
-void RequestMessage::addSetEPONLoopTiming(TKMPayload& payload) { addRequest(TK_SET_EPON_LOOP_TIMING, payload); }
 
 void RequestMessage::addSetAggregateBandwidth(const std::string& oltMac, uint16_t port)
 {
@@ -358,17 +331,12 @@ void RequestMessage::addSetAggregateBandwidth(const std::string& oltMac, uint16_
     addOltPortBandwidth(payload, oltMac, port);
     addSetAggregateBandwidth(payload);
 }
-void RequestMessage::addSetAggregateBandwidth(TKMPayload& payload) { addRequest(TK_SET_AGGREGATE_BANDWIDTH, payload); }
 
 void RequestMessage::addSetDBAAggregateBandwidth(const std::string& oltMac, uint16_t port)
 {
     TKMPayload payload;
     addOltPortBandwidth(payload, oltMac, port);
     addSetDBAAggregateBandwidth(payload);
-}
-void RequestMessage::addSetDBAAggregateBandwidth(TKMPayload& payload)
-{
-    addRequest(TK_SET_DBA_AGGREGATE_BANDWIDTH, payload);
 }
 
 void RequestMessage::addSetEncryptionModeDefault(const std::string& oltMac, uint16_t port)
@@ -379,10 +347,6 @@ void RequestMessage::addSetEncryptionModeDefault(const std::string& oltMac, uint
     payload.addHex("0000");
     addSetEncryptionModeDefault(payload);
 }
-void RequestMessage::addSetEncryptionModeDefault(TKMPayload& payload)
-{
-    addRequest(TK_SET_ENCRYPTION_MODE_DEFAULT, payload);
-}
 
 void RequestMessage::addSetEPONSyncTime(const std::string& oltMac, uint16_t port)
 {
@@ -391,7 +355,6 @@ void RequestMessage::addSetEPONSyncTime(const std::string& oltMac, uint16_t port
     payload.addU16Number(16);
     addSetEPONSyncTime(payload);
 }
-void RequestMessage::addSetEPONSyncTime(TKMPayload& payload) { addRequest(TK_SET_EPON_SYNC_TIME, payload); }
 
 void RequestMessage::addGetOltRule(const std::string& oltMac, uint16_t port)
 {
@@ -399,50 +362,36 @@ void RequestMessage::addGetOltRule(const std::string& oltMac, uint16_t port)
     addOltPortTarget(payload, oltMac, port);
     addGetOltRule(payload);
 }
-void RequestMessage::addGetOltRule(TKMPayload& payload) { addRequest(TK_GET_OLT_PORT_LINK_RULES, payload); }
 
 // --- per link ---
 
 void RequestMessage::addResetONU(const std::string& linkMac) { addLinkRequest(TK_RESET_ONU, linkMac, false); }
-void RequestMessage::addResetONU(TKMPayload& payload) { addRequest(TK_RESET_ONU, payload); }
 
 void RequestMessage::addClearAllProvisioningForLogicalLink(const std::string& linkMac)
 {
     addLinkRequest(TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK, linkMac, false);
-}
-void RequestMessage::addClearAllProvisioningForLogicalLink(TKMPayload& payload)
-{
-    addRequest(TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK, payload);
 }
 
 void RequestMessage::addGetONUInformation(const std::string& linkMac)
 {
     addLinkRequest(TK_GET_ONU_INFORMATION, linkMac, false);
 }
-void RequestMessage::addGetONUInformation(TKMPayload& payload) { addRequest(TK_GET_ONU_INFORMATION, payload); }
 
 void RequestMessage::addEnableLink(const std::string& linkMac, bool withZeroSuffix)
 {
     addLinkRequest(TK_ENABLE_LINK, linkMac, withZeroSuffix);
 }
-void RequestMessage::addEnableLink(TKMPayload& payload) { addRequest(TK_ENABLE_LINK, payload); }
 
 void RequestMessage::addDisableLink(const std::string& linkMac) { addLinkRequest(TK_DISABLE_LINK, linkMac, true); }
-void RequestMessage::addDisableLink(TKMPayload& payload) { addRequest(TK_DISABLE_LINK, payload); }
 
 void RequestMessage::addGetOLTBridgingMode(const std::string& linkMac)
 {
     addLinkRequest(TK_GET_OLT_BRIDGING_MODE, linkMac, false);
 }
-void RequestMessage::addGetOLTBridgingMode(TKMPayload& payload) { addRequest(TK_GET_OLT_BRIDGING_MODE, payload); }
 
 void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(const std::string& linkMac)
 {
     addLinkRequest(TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS, linkMac, false);
-}
-void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(TKMPayload& payload)
-{
-    addRequest(TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS, payload);
 }
 
 // The link's first UNI port: MAC, u8 128, u8 1, u8 1, u8 0, u16 1, then the port settings.
@@ -465,7 +414,6 @@ void RequestMessage::addCTCSetEthernetPort(const std::string& linkMac)
     }
     addCTCSetEthernetPort(payload);
 }
-void RequestMessage::addCTCSetEthernetPort(TKMPayload& payload) { addRequest(TK_CTC_SET_ETHERNET_PORT, payload); }
 
 void RequestMessage::addOnuPortVlan(const std::string& linkMac, const std::string& vlanId)
 {
@@ -481,7 +429,6 @@ void RequestMessage::addOnuPortVlan(const std::string& linkMac, const std::strin
     }
     addOnuPortVlan(payload);
 }
-void RequestMessage::addOnuPortVlan(TKMPayload& payload) { addRequest(TK_ONU_PORT_VLAN, payload); }
 
 void RequestMessage::addSetLinkSLA(const std::string& linkMac)
 {
@@ -494,7 +441,6 @@ void RequestMessage::addSetLinkSLA(const std::string& linkMac)
     payload.addU32Number(0);
     addSetLinkSLA(payload);
 }
-void RequestMessage::addSetLinkSLA(TKMPayload& payload) { addRequest(TK_SET_LINK_SLA, payload); }
 
 // --- queues, paths, domains ---
 
@@ -506,7 +452,6 @@ void RequestMessage::addSetQueueSLA(const std::string& queueEndpoint)
     addSLAQueueParams(payload);
     addSetQueueSLA(payload);
 }
-void RequestMessage::addSetQueueSLA(TKMPayload& payload) { addRequest(TK_SET_QUEUE_SLA, payload); }
 
 void RequestMessage::addDeleteQueueSLA(const std::string& queueEndpoint)
 {
@@ -515,7 +460,6 @@ void RequestMessage::addDeleteQueueSLA(const std::string& queueEndpoint)
     payload.addU16Number(0);
     addDeleteQueueSLA(payload);
 }
-void RequestMessage::addDeleteQueueSLA(TKMPayload& payload) { addRequest(TK_DELETE_QUEUE_SLA, payload); }
 
 void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, uint16_t width)
 {
@@ -529,10 +473,8 @@ void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, 
     payload.addU16Number(width);
     addSetPath(payload);
 }
-void RequestMessage::addSetPath(TKMPayload& payload) { addRequest(TK_SET_PATH, payload); }
 
 void RequestMessage::addDeletePath(uint16_t path) { addU16Request(TK_DELETE_PATH, path); }
-void RequestMessage::addDeletePath(TKMPayload& payload) { addRequest(TK_DELETE_PATH, payload); }
 
 // A path group: u16 0, u8 2, u16 a, u16 b, u8 2, then the two paths of the group.
 static void addPathGroup(TKMPayload& payload, uint16_t a, uint16_t b, uint16_t firstPath, uint16_t secondPath)
@@ -567,7 +509,6 @@ void RequestMessage::addSetDomainVersion2(uint16_t domain)
     }
     addSetDomainVersion2(payload);
 }
-void RequestMessage::addSetDomainVersion2(TKMPayload& payload) { addRequest(TK_SET_DOMAIN_VERSION2, payload); }
 
 void RequestMessage::addSetDomainRules(uint16_t domain, uint16_t first, uint16_t second)
 {
@@ -587,7 +528,6 @@ void RequestMessage::addSetDomainRules(uint16_t domain, uint16_t first, uint16_t
     payload.addU8Number(0);
     addSetDomainRules(payload);
 }
-void RequestMessage::addSetDomainRules(TKMPayload& payload) { addRequest(TK_SET_DOMAIN_RULES, payload); }
 
 void RequestMessage::addSetDomainSelectors(uint16_t domain)
 {
@@ -598,7 +538,6 @@ void RequestMessage::addSetDomainSelectors(uint16_t domain)
     payload.addU8Number(48);
     addSetDomainSelectors(payload);
 }
-void RequestMessage::addSetDomainSelectors(TKMPayload& payload) { addRequest(TK_SET_DOMAIN_SELECTORS, payload); }
 
 // --- destinations ---
 
@@ -634,13 +573,11 @@ void RequestMessage::addSetDestination(const OnuLink& link)
     addSetDestination(static_cast<uint16_t>(destinationId), link.getMacAddress(), link.getDownstreamP2PQueue(),
                       link.getBroadcastP2PQueue());
 }
-void RequestMessage::addSetDestination(TKMPayload& payload) { addRequest(TK_SET_DESTINATION, payload); }
 
 void RequestMessage::addDeleteDestination(uint16_t destinationId)
 {
     addU16Request(TK_DELETE_DESTINATION, destinationId);
 }
-void RequestMessage::addDeleteDestination(TKMPayload& payload) { addRequest(TK_DELETE_DESTINATION, payload); }
 
 void RequestMessage::addSetDestinationLearningControl(uint16_t destinationId)
 {
@@ -651,25 +588,16 @@ void RequestMessage::addSetDestinationLearningControl(uint16_t destinationId)
     payload.addU16Number(4);
     addSetDestinationLearningControl(payload);
 }
-void RequestMessage::addSetDestinationLearningControl(TKMPayload& payload)
-{
-    addRequest(TK_SET_DESTINATION_LEARNING_CONTROL, payload);
-}
 
 void RequestMessage::addDeleteDestinationLearningControl(uint16_t destinationId)
 {
     addU16Request(TK_DELETE_DESTINATION_LEARNING_CONTROL, destinationId);
-}
-void RequestMessage::addDeleteDestinationLearningControl(TKMPayload& payload)
-{
-    addRequest(TK_DELETE_DESTINATION_LEARNING_CONTROL, payload);
 }
 
 void RequestMessage::addGetDestinationRules(uint16_t destinationId)
 {
     addU16Request(TK_GET_DESTINATION_RULES, destinationId);
 }
-void RequestMessage::addGetDestinationRules(TKMPayload& payload) { addRequest(TK_GET_DESTINATION_RULES, payload); }
 
 void RequestMessage::addDestinationRules(uint16_t destinationId)
 {
@@ -700,7 +628,6 @@ void RequestMessage::addDestinationRules(uint16_t destinationId)
     payload.addU8Number(7);
     addDestinationRules(payload);
 }
-void RequestMessage::addDestinationRules(TKMPayload& payload) { addRequest(TK_SET_DESTINATION_RULES, payload); }
 
 void RequestMessage::addDeleteDestinationRules(const std::string& rulesHex)
 {
@@ -710,10 +637,6 @@ void RequestMessage::addDeleteDestinationRules(const std::string& rulesHex)
         payload.addHexBlock(rulesHex);
     }
     addDeleteDestinationRules(payload);
-}
-void RequestMessage::addDeleteDestinationRules(TKMPayload& payload)
-{
-    addRequest(TK_DELETE_DESTINATION_RULES, payload);
 }
 
 // --- OLT port/link rules ---
@@ -798,7 +721,6 @@ void RequestMessage::addOltVlanRules(const std::string& oltMac, uint16_t pon, ui
         addOltRule(*payload);
     }
 }
-void RequestMessage::addOltRule(TKMPayload& payload) { addRequest(TK_SET_OLT_RULE, payload); }
 
 void RequestMessage::addDeleteOltPortLinkRule(const std::string& targetHex, uint8_t flags, const std::string& ruleHex)
 {
@@ -810,8 +732,4 @@ void RequestMessage::addDeleteOltPortLinkRule(const std::string& targetHex, uint
     // than 18 bytes, and trimming or padding it would name a rule the OLT does not have.
     payload.addHexBlock(ruleHex);
     addDeleteOltPortLinkRule(payload);
-}
-void RequestMessage::addDeleteOltPortLinkRule(TKMPayload& payload)
-{
-    addRequest(TK_DELETE_OLT_PORT_LINK_RULE, payload);
 }

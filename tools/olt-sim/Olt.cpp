@@ -282,68 +282,88 @@ std::vector<Bytes> Olt::listReply(const Request& r, const std::vector<Bytes>& en
   return encodeListReply(r.id, r.ctag, entries, config_.partEntries);
 }
 
+std::vector<Bytes> Olt::ok(const Request& r, const Bytes& data) {
+  return std::vector<Bytes>{encodeReply(r.id, r.ctag, result::Ok, data)};
+}
+
+void Olt::ourMac(const Payload& pl, size_t off) const {
+  if (pl.mac(off) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(off)) + " is not ours");
+}
+
+int Olt::portTarget(const Payload& pl, size_t off, int maxPort) const {
+  pl.expectU8(off, tag::OltPort, "entity tag");
+  ourMac(pl, off + 1);
+  uint16_t port = pl.u16(off + 7);
+  if (port > maxPort) throw Refused("port " + std::to_string(port) + " out of range");
+  return port;
+}
+
+Olt::Onu& Olt::onuPort(const Payload& pl) {
+  Onu& onu = onuFor(pl.mac(0));
+  if (pl.bytes(6, 6) != kOnuPortObject) throw Refused("ONU port object " + toHex(pl.bytes(6, 6)));
+  return onu;
+}
+
+Olt::Domain& Olt::domainOf(uint16_t id) {
+  auto it = prov_.domains.find(id);
+  if (it == prov_.domains.end()) throw Refused("unknown domain " + std::to_string(id));
+  return it->second;
+}
+
+Olt::Destination& Olt::destinationOf(uint16_t id) {
+  auto it = prov_.destinations.find(id);
+  if (it == prov_.destinations.end()) throw Refused("unknown destination " + std::to_string(id));
+  return it->second;
+}
+
 std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
   const Payload pl(r);
-  auto ok = [&r](const Bytes& data = {}) { return std::vector<Bytes>{encodeReply(r.id, r.ctag, result::Ok, data)}; };
-  // The per-port and OAM extension requests name this OLT by its MAC.
-  auto ourMac = [&](size_t off) {
-    if (pl.mac(off) != config_.mac) throw Refused("OLT MAC " + macText(pl.mac(off)) + " is not ours");
-  };
-  // Target of the OLT-port requests: tag 5, this OLT's MAC, a port up to maxPort.
-  auto portTarget = [&](size_t off, int maxPort) -> int {
-    pl.expectU8(off, tag::OltPort, "entity tag");
-    ourMac(off + 1);
-    uint16_t port = pl.u16(off + 7);
-    if (port > maxPort) throw Refused("port " + std::to_string(port) + " out of range");
-    return port;
-  };
-  // The ONU port requests: a link MAC of ours, then the port object.
-  auto onuPort = [&]() -> Onu& {
-    Onu& onu = onuFor(pl.mac(0));
-    if (pl.bytes(6, 6) != kOnuPortObject) throw Refused("ONU port object " + toHex(pl.bytes(6, 6)));
-    return onu;
-  };
-  auto domainOf = [&](uint16_t id) -> Domain& {
-    auto it = prov_.domains.find(id);
-    if (it == prov_.domains.end()) throw Refused("unknown domain " + std::to_string(id));
-    return it->second;
-  };
-  auto destinationOf = [&](uint16_t id) -> Destination& {
-    auto it = prov_.destinations.find(id);
-    if (it == prov_.destinations.end()) throw Refused("unknown destination " + std::to_string(id));
-    return it->second;
-  };
+  // Each family answers the message IDs it knows and passes the others on.
+  static constexpr Reply (Olt::*kFamilies[])(const Request&, const Payload&, int64_t) = {
+      &Olt::settingRequest, &Olt::oltRequest,  &Olt::linkRequest,
+      &Olt::domainRequest,  &Olt::ruleRequest, &Olt::opticsRequest};
+  for (auto family : kFamilies)
+    if (Reply reply = (this->*family)(r, pl, nowMs)) return *reply;
+  lastRefusal_ = "message ID 0x" + hex4(r.id) + " not supported";
+  return {encodeReply(r.id, r.ctag, result::NotSupported)};
+}
 
+// Provisioning the OLT only keeps (kSettings).
+Olt::Reply Olt::settingRequest(const Request& r, const Payload& pl, int64_t) {
   for (const Setting& s : kSettings) {
     if (s.id != r.id) continue;
     pl.expectSize(s.size);
     int port = -1;
     if (s.macAndPort) {
-      ourMac(0);
+      ourMac(pl, 0);
       port = pl.u16(6);
       if (port >= kPonPorts) throw Refused("port " + std::to_string(port) + " out of range");
     }
     if (s.needsBridgeDomain) domainOf(pl.u16(0));
     prov_.settings[{s.id, port}] = pl.rest(0);
-    return ok();
+    return ok(r);
   }
+  return std::nullopt;
+}
 
+// The OLT itself: identity, enable, restart, the NVS setting.
+Olt::Reply Olt::oltRequest(const Request& r, const Payload& pl, int64_t nowMs) {
   switch (r.id) {
     case msg::ResetOLT:
     case msg::RestoreOLTDefaults: {
       pl.expectSize(0);
-      auto reply = ok();
+      auto reply = ok(r);
       restart(nowMs, r.id == msg::RestoreOLTDefaults);
       return reply;
     }
     case msg::GetOLTInformation:
       pl.expectSize(0);
-      return ok(encodeOltInformation(info()));
+      return ok(r, encodeOltInformation(info()));
     case msg::EnableOLT:
       pl.expectSize(0);
       prov_.enabled = true;
       for (auto& onu : onus_) scheduleRegistration(onu, nowMs + config_.registerMs);
-      return ok();
+      return ok(r);
     case msg::DisableOLT:
       pl.expectSize(0);
       prov_.enabled = false;
@@ -352,7 +372,25 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
         onu.registered = false;
         onu.registerAt = -1;
       }
-      return ok();
+      return ok(r);
+    case msg::GetOLTNVSEnabled:
+      pl.expectSize(0);
+      return ok(r, encodeNvs(nvsNext_, nvsCurrent_));
+    case msg::SetOLTNVSEnabled: {
+      pl.expectSize(1);
+      uint8_t v = pl.u8(0);
+      if (v > 1) throw Refused("NVS value " + std::to_string(v));
+      nvsNext_ = v == 1;  // takes effect at the next restart
+      return ok(r);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// Links and ONUs: the link lists, per-ONU settings, link enable, SLAs.
+Olt::Reply Olt::linkRequest(const Request& r, const Payload& pl, int64_t nowMs) {
+  switch (r.id) {
     case msg::GetListOfAllKnownLogicalLinks:
     case msg::GetListOfDiscoveredLinks: {
       pl.expectSize(0);
@@ -374,7 +412,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       }
       onu.registerAt = -1;
       scheduleRegistration(onu, nowMs + config_.restartMs + config_.registerMs);
-      return ok();
+      return ok(r);
     }
     case msg::ClearAllProvisioningForLogicalLink: {
       pl.expectSize(6);
@@ -384,11 +422,11 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       onu.ethernetUp = false;
       onu.vlan = -1;
       for (uint16_t q : {onu.queues.down, onu.queues.up, onu.queues.mcast}) prov_.queueSlas.erase(q);
-      return ok();
+      return ok(r);
     }
     case msg::OnuPortVlan: {
       pl.expectAtLeast(13);
-      Onu& onu = onuPort();
+      Onu& onu = onuPort(pl);
       uint8_t mode = pl.u8(12);
       if (mode == 0) {
         pl.expectSize(13);
@@ -402,75 +440,29 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       } else {
         throw Refused("tag mode " + std::to_string(mode));
       }
-      return ok();
+      return ok(r);
     }
     case msg::CTCSetEthernetPort: {
       pl.expectSize(16);
-      Onu& onu = onuPort();
+      Onu& onu = onuPort(pl);
       onu.ethernetUp = true;
-      return ok();
-    }
-    case msg::GetOLTNVSEnabled:
-      pl.expectSize(0);
-      return ok(encodeNvs(nvsNext_, nvsCurrent_));
-    case msg::SetOLTNVSEnabled: {
-      pl.expectSize(1);
-      uint8_t v = pl.u8(0);
-      if (v > 1) throw Refused("NVS value " + std::to_string(v));
-      nvsNext_ = v == 1;  // takes effect at the next restart
-      return ok();
-    }
-    case msg::GetStatistics: {
-      pl.expectSize(13);
-      int port = portTarget(0, kPonPorts - 1);
-      pl.expectU16(9, kStatisticsGroup, "statistics group");
-      pl.expectU8(11, 0xff, "statistics element");
-      pl.expectU8(12, 4, "statistics count");
-      std::vector<StatEntry> stats;
-      for (uint8_t e = 0; e < 4; ++e)  // elements 4..7: tx power, Vcc, bias, temperature
-        stats.push_back(StatEntry{kStatisticsGroup, static_cast<uint8_t>(4 + e), 0, oltOptics_[port][e].read(rng_)});
-      return ok(encodeStatistics(config_.mac, static_cast<uint16_t>(port), stats));
+      return ok(r);
     }
     case msg::GetONUInformation: {
       pl.expectSize(6);
       Onu& onu = registeredOnuFor(pl.mac(0));
-      return ok(encodeLinkInfo(linkInfo(onu)));
-    }
-    case msg::SetPath: {
-      pl.expectSize(14);
-      pl.expectU16(4, 1, "path first count");
-      pl.expectU16(10, 1, "path second count");
-      if (pl.u16(2) > kMaxRulePort || pl.u16(8) > kMaxRulePort) throw Refused("path port out of range");
-      prov_.paths[pl.u16(0)] = pl.rest(0);
-      return ok();
-    }
-    case msg::GetAllPath: {
-      pl.expectSize(0);
-      std::vector<Bytes> entries;
-      for (const auto& [id, path] : prov_.paths) entries.push_back(encodeIdCount(id, pathUsage(id)));
-      return listReply(r, entries);
-    }
-    case msg::DeletePath:
-      pl.expectSize(2);
-      prov_.paths.erase(pl.u16(0));
-      return ok();
-    case msg::GetAllDomains: {
-      pl.expectSize(0);
-      std::vector<Bytes> entries;
-      for (const auto& [id, d] : prov_.domains)
-        entries.push_back(encodeIdCount(id, static_cast<uint16_t>(d.rules.size())));
-      return listReply(r, entries);
+      return ok(r, encodeLinkInfo(linkInfo(onu)));
     }
     case msg::SetQueueSLA:
       pl.expectSize(kQueueSlaSize);
       pl.expectU16(2, 0, "queue index");
       prov_.queueSlas[pl.u16(0)] = pl.rest(4);
-      return ok();
+      return ok(r);
     case msg::DeleteQueueSLA:
       pl.expectSize(4);
       pl.expectU16(2, 0, "queue index");
       prov_.queueSlas.erase(pl.u16(0));
-      return ok();
+      return ok(r);
     case msg::EnableLink:
     case msg::DisableLink: {
       // Sent with and without a trailing u16 0.
@@ -486,61 +478,61 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
         onu.registered = false;
         onu.registerAt = -1;
       }
-      return ok();
+      return ok(r);
     }
     case msg::GetOLTBridgingMode: {
       pl.expectSize(6);
       Onu& onu = onuFor(pl.mac(0));
-      return ok(encodeBridgingMode(onu.mac, onu.queues));
+      return ok(r, encodeBridgingMode(onu.mac, onu.queues));
     }
     case msg::SetLinkSLA: {
       pl.expectSize(kLinkSlaSize);
       Onu& onu = onuFor(pl.mac(0));
       onu.hasLinkSla = true;
       onu.linkSla = pl.rest(6);
-      return ok();
+      return ok(r);
     }
-    case msg::GetOltRule: {
-      pl.expectSize(9);
-      int port = portTarget(0, kMaxRulePort);
-      return ok(encodeOltRules(pl.bytes(0, 9), prov_.ruleFlags[port], prov_.rules[port]));
+    default:
+      return std::nullopt;
+  }
+}
+
+// Paths and domains with their rules and selectors.
+Olt::Reply Olt::domainRequest(const Request& r, const Payload& pl, int64_t) {
+  switch (r.id) {
+    case msg::SetPath: {
+      pl.expectSize(14);
+      pl.expectU16(4, 1, "path first count");
+      pl.expectU16(10, 1, "path second count");
+      if (pl.u16(2) > kMaxRulePort || pl.u16(8) > kMaxRulePort) throw Refused("path port out of range");
+      prov_.paths[pl.u16(0)] = pl.rest(0);
+      return ok(r);
     }
-    case msg::OltRule:
-    case msg::DeleteOltPortLinkRule: {
-      pl.expectAtLeast(11);
-      int port = portTarget(0, kMaxRulePort);
-      uint8_t count = pl.u8(10);
-      std::vector<Bytes> given;
-      if (count == 0 || !splitRules(pl.at(11), pl.size() - 11, count, given))
-        throw Refused("rule bytes do not hold " + std::to_string(count) + " rules");
-      auto& kept = prov_.rules[port];
-      if (r.id == msg::OltRule) {
-        size_t total = 0;
-        for (const auto& rule : kept) total += rule.size();
-        for (const auto& rule : given) total += rule.size();
-        if (total > kMaxRuleBytesPerPort || kept.size() + given.size() > 255) throw Refused("rule table of port full");
-        kept.insert(kept.end(), given.begin(), given.end());
-        prov_.ruleFlags[port] = pl.u8(9);
-        return ok();
-      }
-      // A delete names rules byte for byte as Get OLT Rule reported them; all or nothing.
-      std::vector<Bytes> after = kept;
-      for (const auto& rule : given) {
-        auto it = std::find(after.begin(), after.end(), rule);
-        if (it == after.end()) throw Refused("no such rule " + toHex(rule));
-        after.erase(it);
-      }
-      kept.swap(after);
-      return ok();
+    case msg::GetAllPath: {
+      pl.expectSize(0);
+      std::vector<Bytes> entries;
+      for (const auto& [id, path] : prov_.paths) entries.push_back(encodeIdCount(id, pathUsage(id)));
+      return listReply(r, entries);
+    }
+    case msg::DeletePath:
+      pl.expectSize(2);
+      prov_.paths.erase(pl.u16(0));
+      return ok(r);
+    case msg::GetAllDomains: {
+      pl.expectSize(0);
+      std::vector<Bytes> entries;
+      for (const auto& [id, d] : prov_.domains)
+        entries.push_back(encodeIdCount(id, static_cast<uint16_t>(d.rules.size())));
+      return listReply(r, entries);
     }
     case msg::SetDomainRules:
       pl.expectSize(kDomainRulesSize);
       domainOf(pl.u16(0)).rules.push_back(pl.rest(0));
-      return ok();
+      return ok(r);
     case msg::SetDomainSelectors:
       pl.expectSize(13);
       domainOf(pl.u16(0)).selectors = pl.rest(0);
-      return ok();
+      return ok(r);
     case msg::SetDomainVersion2: {
       pl.expectAtLeast(7);
       pl.expectU16(2, 0, "domain option");
@@ -563,7 +555,48 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
         }
       }
       prov_.domains[pl.u16(0)] = d;  // a redefined domain starts without rules
-      return ok();
+      return ok(r);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// The OLT ports' link rules and the destinations with theirs.
+Olt::Reply Olt::ruleRequest(const Request& r, const Payload& pl, int64_t) {
+  switch (r.id) {
+    case msg::GetOltRule: {
+      pl.expectSize(9);
+      int port = portTarget(pl, 0, kMaxRulePort);
+      return ok(r, encodeOltRules(pl.bytes(0, 9), prov_.ruleFlags[port], prov_.rules[port]));
+    }
+    case msg::OltRule:
+    case msg::DeleteOltPortLinkRule: {
+      pl.expectAtLeast(11);
+      int port = portTarget(pl, 0, kMaxRulePort);
+      uint8_t count = pl.u8(10);
+      std::vector<Bytes> given;
+      if (count == 0 || !splitRules(pl.at(11), pl.size() - 11, count, given))
+        throw Refused("rule bytes do not hold " + std::to_string(count) + " rules");
+      auto& kept = prov_.rules[port];
+      if (r.id == msg::OltRule) {
+        size_t total = 0;
+        for (const auto& rule : kept) total += rule.size();
+        for (const auto& rule : given) total += rule.size();
+        if (total > kMaxRuleBytesPerPort || kept.size() + given.size() > 255) throw Refused("rule table of port full");
+        kept.insert(kept.end(), given.begin(), given.end());
+        prov_.ruleFlags[port] = pl.u8(9);
+        return ok(r);
+      }
+      // A delete names rules byte for byte as Get OLT Rule reported them; all or nothing.
+      std::vector<Bytes> after = kept;
+      for (const auto& rule : given) {
+        auto it = std::find(after.begin(), after.end(), rule);
+        if (it == after.end()) throw Refused("no such rule " + toHex(rule));
+        after.erase(it);
+      }
+      kept.swap(after);
+      return ok(r);
     }
     case msg::SetDestination: {
       pl.expectSize(kDestinationSize);
@@ -575,59 +608,78 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       d.downQueue = pl.u16(21);
       d.broadcastQueue = pl.u16(27);
       prov_.destinations[pl.u16(0)] = d;
-      return ok();
+      return ok(r);
     }
     case msg::DeleteDestination:
       pl.expectSize(2);
       prov_.destinations.erase(pl.u16(0));
-      return ok();
+      return ok(r);
     case msg::SetDestinationLearningControl:
       pl.expectSize(8);
       destinationOf(pl.u16(0)).learning = pl.rest(2);
-      return ok();
+      return ok(r);
     case msg::DeleteDestinationLearningControl: {
       pl.expectSize(2);
       auto it = prov_.destinations.find(pl.u16(0));
       if (it != prov_.destinations.end()) it->second.learning.clear();
-      return ok();
+      return ok(r);
     }
     case msg::GetDestinationRules: {
       pl.expectSize(2);
       const Destination& d = destinationOf(pl.u16(0));
       Bytes data = pl.rest(0);
       putBytes(data, d.rules);
-      return ok(data);
+      return ok(r, data);
     }
     case msg::DestinationRules:
       pl.expectSize(kDestinationRulesSize);
       putBytes(destinationOf(pl.u16(0)).rules, pl.rest(2));
-      return ok();
+      return ok(r);
     case msg::DeleteDestinationRules: {
       // Carries back the Get Destination Rules data: it must match what is kept.
       pl.expectAtLeast(2);
       Destination& d = destinationOf(pl.u16(0));
       if (pl.rest(2) != d.rules) throw Refused("destination rules differ from the kept ones");
       d.rules.clear();
-      return ok();
+      return ok(r);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// Optics readings and the OAM extension sets.
+Olt::Reply Olt::opticsRequest(const Request& r, const Payload& pl, int64_t) {
+  switch (r.id) {
+    case msg::GetStatistics: {
+      pl.expectSize(13);
+      int port = portTarget(pl, 0, kPonPorts - 1);
+      pl.expectU16(9, kStatisticsGroup, "statistics group");
+      pl.expectU8(11, 0xff, "statistics element");
+      pl.expectU8(12, 4, "statistics count");
+      std::vector<StatEntry> stats;
+      for (uint8_t e = 0; e < 4; ++e)  // elements 4..7: tx power, Vcc, bias, temperature
+        stats.push_back(StatEntry{kStatisticsGroup, static_cast<uint8_t>(4 + e), 0, oltOptics_[port][e].read(rng_)});
+      return ok(r, encodeStatistics(config_.mac, static_cast<uint16_t>(port), stats));
     }
     case msg::GetOAMExtensionSetSupport: {
       pl.expectAtLeast(7);
       if ((pl.size() - 7) % 2 != 0) throw Refused("OAM extension types malformed");
       pl.expectU8(0, tag::OamExtension, "OAM extension target");
-      ourMac(1);
+      ourMac(pl, 1);
       Bytes data = pl.bytes(0, 7);
       for (size_t off = 7; off < pl.size(); off += 2) {
         pl.expectU8(off + 1, 0, "OAM extension type filler");
         auto it = prov_.oamSets.find(pl.u8(off));
         if (it != prov_.oamSets.end()) putBytes(data, it->second);
       }
-      return ok(data);
+      return ok(r, data);
     }
     case msg::SetOamExtensionSetSupport: {
       pl.expectAtLeast(7 + kOamRecordSize);
       if ((pl.size() - 7) % kOamRecordSize != 0) throw Refused("OAM extension records malformed");
       pl.expectU8(0, tag::OamExtension, "OAM extension target");
-      ourMac(1);
+      ourMac(pl, 1);
       std::map<uint8_t, Bytes> sets = prov_.oamSets;
       for (size_t off = 7; off < pl.size(); off += kOamRecordSize) {
         pl.expectU8(off + 1, 5, "OAM extension record length");
@@ -635,7 +687,7 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
         sets[pl.u8(off)] = pl.bytes(off, kOamRecordSize);
       }
       prov_.oamSets.swap(sets);
-      return ok();
+      return ok(r);
     }
     case msg::GetCTC21OpticalTransceiverDiagnosis: {
       pl.expectSize(6);
@@ -646,13 +698,11 @@ std::vector<Bytes> Olt::dispatch(const Request& r, int64_t nowMs) {
       o.bias = static_cast<uint16_t>(onu.optics[2].read(rng_));
       o.powerIn = static_cast<uint16_t>(onu.optics[3].read(rng_));
       o.powerOut = static_cast<uint16_t>(onu.optics[4].read(rng_));
-      return ok(encodeOpticalDiagnosis(onu.mac, o));
+      return ok(r, encodeOpticalDiagnosis(onu.mac, o));
     }
     default:
-      break;
+      return std::nullopt;
   }
-  lastRefusal_ = "message ID 0x" + hex4(r.id) + " not supported";
-  return {encodeReply(r.id, r.ctag, result::NotSupported)};
 }
 
 std::vector<Bytes> Olt::advance(int64_t nowMs) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -153,7 +154,23 @@ class Olt {
   class Refused;
   class Payload;
 
+  // A family's answer to a request; nothing when the message ID is not one of the family's.
+  using Reply = std::optional<std::vector<Bytes>>;
   std::vector<Bytes> dispatch(const Request& r, int64_t nowMs);
+  // The request families dispatch() asks in turn (Olt.cpp says which IDs each answers).
+  Reply settingRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  Reply oltRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  Reply linkRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  Reply domainRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  Reply ruleRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  Reply opticsRequest(const Request& r, const Payload& pl, int64_t nowMs);
+  // Pieces the families share. The checks throw Refused.
+  static std::vector<Bytes> ok(const Request& r, const Bytes& data = {});
+  void ourMac(const Payload& pl, size_t off) const;  // the per-port and OAM extension requests name this OLT
+  int portTarget(const Payload& pl, size_t off, int maxPort) const;  // tag 5, our MAC, a port up to maxPort
+  Onu& onuPort(const Payload& pl);  // the ONU port requests: a link MAC of ours, then the port object
+  Domain& domainOf(uint16_t id);
+  Destination& destinationOf(uint16_t id);
   std::vector<Bytes> listReply(const Request& r, const std::vector<Bytes>& entries) const;
   Onu& onuFor(const Mac& mac);  // throws Refused for a MAC that is not one of ours
   Onu* findOnu(const Mac& mac);

@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
-#include <regex>
-#include <set>
 
 #include "JsonHelper.h"
 #include "Validation.h"
@@ -11,11 +9,6 @@
 #include "WebJson.h"
 
 namespace {
-
-const std::set<std::string> kTables = {"onutable", "olttable", "slottable", "moduleolttable", "moduleonutable",
-                                       "oltalarmtable"};
-const std::set<std::string> kActions = {"/slot/enable", "/slot/disable", "/slot/reset", "/slot/restore-default",
-                                        "/slot/onu/reset", "/slot/onu/remove"};
 
 JsonPtr parseOrThrow(const ApiClient::Response& r, const char* what) {
     if (!r.err.empty()) throw std::runtime_error(std::string(what) + ": " + r.err);
@@ -26,15 +19,12 @@ std::string member(const cJSON* row, const char* key) { return webjson::stringMe
 
 }  // namespace
 
-HttpResponse WebApp::tables(const HttpRequest& request, const std::string& route) {
-    // "/<table>" or "/<table>/<id>"
-    static const std::regex shape("^/([a-z]+)(?:/([0-9]{1,19}))?$");
-    std::smatch m;
-    if (!std::regex_match(route, m, shape) || !kTables.count(m[1].str())) return errorResponse(404, "Not found");
-    const std::string table = m[1].str();
-    const std::string id = m[2].matched ? m[2].str() : "";
-    if (request.method == "GET") return fromHalvorn(link_.get("/" + table + (id.empty() ? "" : "/" + id)));
-    if (request.method != "PUT") return errorResponse(405, "Method not allowed");
+// A table or one row of it (id empty: the whole table).
+HttpResponse WebApp::readTable(const std::string& table, const std::string& id) {
+    return fromHalvorn(link_.get("/" + table + (id.empty() ? "" : "/" + id)));
+}
+
+HttpResponse WebApp::changeRow(const HttpRequest& request, const std::string& table, const std::string& id) {
     if (id.empty() || id == "0") return errorResponse(404, "Name the row: PUT /api/" + table + "/<id>");
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
@@ -52,8 +42,6 @@ HttpResponse WebApp::tables(const HttpRequest& request, const std::string& route
 }
 
 HttpResponse WebApp::action(const HttpRequest& request, const std::string& route) {
-    if (!kActions.count(route)) return errorResponse(404, "Not found");
-    if (request.method != "POST") return errorResponse(405, "Method not allowed");
     JsonPtr data(cJSON_Parse(request.body.c_str()));
     const validation::Result check = validation::checkActionData(route, data.get());
     if (!check.errors.empty()) return errorResponse(422, check.joinedErrors());
@@ -62,14 +50,12 @@ HttpResponse WebApp::action(const HttpRequest& request, const std::string& route
 }
 
 HttpResponse WebApp::history(const std::string& route) const {
-    static const std::regex olt("^/history/olt/([1-8])/([01])$");
-    static const std::regex onu("^/history/onu/([0-9A-Fa-f:]{17})$");
-    std::smatch m;
+    std::vector<std::string> m;
     std::string key;
-    if (std::regex_match(route, m, olt)) {
-        key = "olt:" + m[1].str() + "/" + m[2].str();
-    } else if (std::regex_match(route, m, onu)) {
-        std::string mac = m[1].str();
+    if (matchShape("/history/olt/{slot}/{pon}", route, m)) {
+        key = "olt:" + m[0] + "/" + m[1];
+    } else if (matchShape("/history/onu/{mac}", route, m)) {
+        std::string mac = m[0];
         std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::tolower(c); });
         key = "onu:" + mac;
     } else {

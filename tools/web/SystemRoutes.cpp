@@ -62,10 +62,10 @@ std::string fields(const validation::Result& r) {
 
 }  // namespace
 
+// GET of either, PUT of the system settings: the route table lets no other through.
 HttpResponse WebApp::settings(const HttpRequest& request) {
     const bool interfaces = request.path == "/api/network-interfaces";
     if (request.method == "GET") return fromHalvorn(link_.get(interfaces ? "/network-interfaces" : "/systeminfo"));
-    if (interfaces || request.method != "PUT") return errorResponse(405, "Method not allowed");
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkSettingsChange(change.get());

@@ -2,7 +2,9 @@
 
 #include <openssl/crypto.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
+#include <set>
 
 #include "Helper.h"
 #include "JsonHelper.h"
@@ -11,13 +13,62 @@
 
 namespace {
 
-// The single-page console's own paths: each answers the same page, which draws the view.
+// The single-page console's paths: "/" or segments of lower-case letters and digits. Each
+// answers the same page, whose router draws the view (or says there is none), so a new view
+// is an entry in the pages' route list alone. No such path can leave the site when it goes
+// into the login's next ("//host" cannot be formed).
 bool isPagePath(const std::string& path) {
-    static const std::regex pages("^/(|olts|olts/[1-8]|onus|onus/[0-9]{1,20}|alarms|system)$");
-    return std::regex_match(path, pages);
+    if (path.empty() || path[0] != '/') return false;
+    if (path.size() == 1) return true;
+    for (size_t i = 1; i < path.size(); ++i) {
+        const char c = path[i];
+        if (c == '/') {
+            if (path[i - 1] == '/' || i + 1 == path.size()) return false;
+        } else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHexOrColon(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':'; }
+
+// Whether one path segment fits one placeholder of a route's shape.
+bool fitsPlaceholder(const std::string& name, const std::string& segment) {
+    static const std::set<std::string> tables = {"onutable",       "olttable",       "slottable",
+                                                 "moduleolttable", "moduleonutable", "oltalarmtable"};
+    if (name == "table") return tables.count(segment) > 0;
+    if (name == "id") {
+        if (segment.empty() || segment.size() > 19) return false;
+        for (char c : segment)
+            if (!isDigit(c)) return false;
+        return true;
+    }
+    if (name == "slot") return segment.size() == 1 && segment[0] >= '1' && segment[0] <= '8';
+    if (name == "pon") return segment == "0" || segment == "1";
+    if (name == "mac") {
+        if (segment.size() != 17) return false;
+        for (char c : segment)
+            if (!isHexOrColon(c)) return false;
+        return true;
+    }
+    return false;
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The first "for '<key>'" of a Halvorn error, key made of letters, digits and '_'; "" when
+// there is none. The error may repeat what the request sent, so this is a plain scan.
+std::string memberNamed(const std::string& error) {
+    const std::string mark = "for '";
+    for (size_t at = error.find(mark); at != std::string::npos; at = error.find(mark, at + 1)) {
+        size_t end = at + mark.size();
+        while (end < error.size() && (std::isalnum(static_cast<unsigned char>(error[end])) || error[end] == '_')) ++end;
+        if (end > at + mark.size() && end < error.size() && error[end] == '\'') return error.substr(at + mark.size(), end - at - mark.size());
+    }
+    return "";
+}
 
 std::string sessionCookie(const std::string& token) {
     return std::string(WebApp::kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
@@ -90,7 +141,8 @@ HttpResponse WebApp::early(const HttpRequest& request, size_t contentLength) {
         if (request.method != "GET" && request.method != "HEAD") return errorResponse(405, "Method not allowed");
         return none;
     }
-    const bool open = request.path == "/api/login" || request.path == "/api/token";
+    const Found found = findRoute(request.method, request.path.substr(4));
+    const bool open = found.route && found.route->open;
     if (!open && !authenticate(request).ok) return errorResponse(401, "Log in first");
     if (contentLength > bodyLimitFor(request) && request.method != "GET")
         return errorResponse(413, "Request body too large: at most " + std::to_string(bodyLimitFor(request)) + " bytes");
@@ -149,12 +201,97 @@ HttpResponse WebApp::page(const HttpRequest& request) {
     return r;
 }
 
+const std::vector<WebApp::Route>& WebApp::routes() {
+    const auto action = [](WebApp& app, const Call& c) { return app.action(c.request, c.route); };
+    const auto settings = [](WebApp& app, const Call& c) { return app.settings(c.request); };
+    const auto table = [](WebApp& app, const Call& c) { return app.readTable(c.args[0], c.args.size() > 1 ? c.args[1] : ""); };
+    const auto row = [](WebApp& app, const Call& c) {
+        return app.changeRow(c.request, c.args[0], c.args.size() > 1 ? c.args[1] : "");
+    };
+    static const std::vector<Route> all = {
+        {"POST", "/login", true, [](WebApp& app, const Call& c) { return app.login(c.request, false); }},
+        {"POST", "/token", true, [](WebApp& app, const Call& c) { return app.login(c.request, true); }},
+        {"", "/session", false,
+         [](WebApp&, const Call& c) {
+             return jsonResponse(200, "{\"user\":" + webjson::quote(c.auth.session.user) + ",\"csrf\":" +
+                                          webjson::quote(c.auth.viaCookie ? c.auth.session.csrf : "") + "}");
+         }},
+        {"POST", "/logout", false, [](WebApp& app, const Call& c) { return app.logout(c.auth); }},
+        {"POST", "/credentials", false, [](WebApp& app, const Call& c) { return app.credentials(c.request, c.auth); }},
+        {"GET", "/overview", false, [](WebApp& app, const Call&) { return app.overview(); }},
+        {"POST", "/slot/enable", false, action},
+        {"POST", "/slot/disable", false, action},
+        {"POST", "/slot/reset", false, action},
+        {"POST", "/slot/restore-default", false, action},
+        {"POST", "/slot/onu/reset", false, action},
+        {"POST", "/slot/onu/remove", false, action},
+        // The shape is history's to check: any other method is refused before it is looked at.
+        {"GET", "/history/*", false, [](WebApp& app, const Call& c) { return app.history(c.route); }},
+        {"GET", "/systeminfo", false, settings},
+        {"PUT", "/systeminfo", false, settings},
+        {"GET", "/network-interfaces", false, settings},
+        {"GET", "/backup", false, [](WebApp& app, const Call&) { return app.backup(); }},
+        {"POST", "/restore", false, [](WebApp& app, const Call& c) { return app.restore(c.request); }},
+        {"POST", "/factory-reset", false,
+         [](WebApp& app, const Call&) {
+             return app.systemFlag("resetFactory", "The card resets to factory settings and reboots");
+         }},
+        {"POST", "/reboot", false, [](WebApp& app, const Call&) { return app.systemFlag("reboot", "The card is rebooting"); }},
+        {"GET", "/{table}", false, table},
+        {"GET", "/{table}/{id}", false, table},
+        {"PUT", "/{table}", false, row},
+        {"PUT", "/{table}/{id}", false, row},
+    };
+    return all;
+}
+
+bool WebApp::matchShape(const char* shape, const std::string& path, std::vector<std::string>& args) {
+    // Segment by segment: each character of the path is looked at once per shape.
+    const std::string s = shape;
+    size_t at = 0, on = 0;  // in the shape, in the path
+    while (at < s.size()) {
+        if (s[at] != '/' || on >= path.size() || path[on] != '/') return false;
+        ++at;
+        ++on;
+        const size_t shapeEnd = std::min(s.find('/', at), s.size());
+        const std::string part = s.substr(at, shapeEnd - at);
+        if (part == "*") {
+            args.push_back(path.substr(on));
+            return true;
+        }
+        const size_t pathEnd = std::min(path.find('/', on), path.size());
+        const std::string segment = path.substr(on, pathEnd - on);
+        if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
+            if (!fitsPlaceholder(part.substr(1, part.size() - 2), segment)) return false;
+            args.push_back(segment);
+        } else if (part != segment) {
+            return false;
+        }
+        at = shapeEnd;
+        on = pathEnd;
+    }
+    return on == path.size();
+}
+
+WebApp::Found WebApp::findRoute(const std::string& method, const std::string& route) {
+    Found found;
+    for (const Route& r : routes()) {
+        std::vector<std::string> args;
+        if (!matchShape(r.shape, route, args)) continue;
+        if (r.method[0] == '\0' || method == r.method) return Found{&r, true, std::move(args)};
+        if (!found.route) found.route = &r;
+    }
+    return found;
+}
+
 HttpResponse WebApp::api(const HttpRequest& request) {
     const std::string route = request.path.substr(4);  // "/overview", "/onutable/3" ...
-    if (route == "/login" || route == "/token") {
-        if (request.method != "POST") return errorResponse(405, "Method not allowed");
+    const Found found = findRoute(request.method, route);
+    if (found.route && found.route->open) {
+        if (!found.allowed) return errorResponse(405, "Method not allowed");
         if (crossSite(request)) return errorResponse(403, "Cross-site request refused");
-        return login(request, route == "/token");
+        const Auth none;
+        return found.route->answer(*this, Call{request, none, route, found.args});
     }
     const Auth auth = authenticate(request);
     if (!auth.ok) return errorResponse(401, "Log in first");
@@ -168,34 +305,16 @@ HttpResponse WebApp::api(const HttpRequest& request) {
                 return errorResponse(403, "Missing or wrong X-CSRF-Token: reload the page");
         }
     }
-    if (route == "/session") {
-        return jsonResponse(200, "{\"user\":" + webjson::quote(auth.session.user) + ",\"csrf\":" +
-                                     webjson::quote(auth.viaCookie ? auth.session.csrf : "") + "}");
-    }
-    if (route == "/logout") {
-        if (request.method != "POST") return errorResponse(405, "Method not allowed");
-        sessions_.remove(auth.session.token);
-        HttpResponse r = jsonResponse(200, "{}");
-        r.headers.emplace_back("Set-Cookie", std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
-        return r;
-    }
-    if (route == "/credentials") {
-        if (request.method != "POST") return errorResponse(405, "Method not allowed");
-        return credentials(request, auth);
-    }
-    if (route == "/overview") return request.method == "GET" ? overview() : errorResponse(405, "Method not allowed");
-    if (startsWith(route, "/slot/")) return action(request, route);
-    if (startsWith(route, "/history/"))
-        return request.method == "GET" ? history(route) : errorResponse(405, "Method not allowed");
-    if (route == "/systeminfo" || route == "/network-interfaces") return settings(request);
-    if (route == "/backup") return request.method == "GET" ? backup() : errorResponse(405, "Method not allowed");
-    if (route == "/restore") return request.method == "POST" ? restore(request) : errorResponse(405, "Method not allowed");
-    if (route == "/factory-reset" || route == "/reboot") {
-        if (request.method != "POST") return errorResponse(405, "Method not allowed");
-        return route == "/reboot" ? systemFlag("reboot", "The card is rebooting")
-                                  : systemFlag("resetFactory", "The card resets to factory settings and reboots");
-    }
-    return tables(request, route);
+    if (!found.route) return errorResponse(404, "Not found");
+    if (!found.allowed) return errorResponse(405, "Method not allowed");
+    return found.route->answer(*this, Call{request, auth, route, found.args});
+}
+
+HttpResponse WebApp::logout(const Auth& auth) {
+    sessions_.remove(auth.session.token);
+    HttpResponse r = jsonResponse(200, "{}");
+    r.headers.emplace_back("Set-Cookie", std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+    return r;
 }
 
 // The stored credentials, read afresh for every check; the hash stays in this process.
@@ -276,15 +395,13 @@ HttpResponse WebApp::fromHalvorn(const ApiClient::Response& r, int okStatus) {
         return errorResponse(404, e);
     if (e == "Impossible to send this task") return errorResponse(503, e);
     // Settings errors name their member: "Invalid IPv4(x) for 'key'", joined by ",".
-    static const std::regex member("for '([A-Za-z0-9_]+)'");
     std::string fields;
     size_t start = 0;
     while (start < e.size()) {
         size_t next = e.find(",Invalid ", start + 1);
         const std::string one = e.substr(start, next == std::string::npos ? std::string::npos : next - start);
-        std::smatch m;
-        if (std::regex_search(one, m, member))
-            fields += (fields.empty() ? "" : ",") + webjson::quote(m[1].str()) + ":" + webjson::quote(one);
+        const std::string key = memberNamed(one);
+        if (!key.empty()) fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(one);
         if (next == std::string::npos) break;
         start = next + 1;
     }

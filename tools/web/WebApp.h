@@ -7,15 +7,8 @@
 // with the session cookie must carry the session's X-CSRF-Token header and must not come
 // from another site. Thread-safe: the shared parts guard themselves.
 //
-// Routes (all JSON; errors are {"error":text}, settings errors add {"fields":{key:text}}):
-//   GET  /api/session, POST /api/login, POST /api/token, POST /api/logout, POST /api/credentials
-//   GET  /api/overview                   chassis summary for the main page
-//   GET  /api/<table>[/<id>]             onutable olttable slottable moduleolttable moduleonutable oltalarmtable
-//   PUT  /api/olttable/<id>, /api/onutable/<id>   the members to change
-//   POST /api/slot/enable|disable|reset|restore-default, /api/slot/onu/reset|remove
-//   GET  /api/history/olt/<slot>/<pon>, /api/history/onu/<mac>
-//   GET  /api/systeminfo, PUT /api/systeminfo, GET /api/network-interfaces
-//   GET  /api/backup, POST /api/restore, POST /api/factory-reset, POST /api/reboot
+// The API's routes are the one table in WebApp::routes() (method, shape, answer). All answer
+// JSON: errors are {"error":text}, settings errors add {"fields":{key:text}}.
 
 #include <chrono>
 #include <map>
@@ -77,17 +70,50 @@ private:
         bool viaCookie = false;
         Sessions::Session session;
     };
+    // What a route's answer gets: the request, its session (empty for the open routes),
+    // the path below /api/ and the texts of the shape's placeholders, in order.
+    struct Call {
+        const HttpRequest& request;
+        const Auth& auth;
+        const std::string& route;
+        std::vector<std::string> args;
+    };
+    // One API route: its method ("" for any), the shape of its path below /api/ and its
+    // answer. A path that has a route's shape but not its method answers 405, a path of no
+    // shape 404. Shapes are literal segments and placeholders: {table} a table the API
+    // mirrors, {id} 1 to 19 digits, {slot} 1-8, {pon} 0 or 1, {mac} 17 hex digits and
+    // colons, and a last * for the rest of the path (maybe empty).
+    struct Route {
+        const char* method;
+        const char* shape;
+        bool open;  // answered without a session: the logins
+        HttpResponse (*answer)(WebApp& app, const Call& call);
+    };
+    static const std::vector<Route>& routes();
+    // Whether path has shape; the placeholders' texts are appended to args. Linear in the
+    // path's length: request paths are the client's to choose.
+    static bool matchShape(const char* shape, const std::string& path, std::vector<std::string>& args);
+    // The route for a method and a path below /api/: the first of that shape and method,
+    // else (allowed false) the first of that shape, else none.
+    struct Found {
+        const Route* route = nullptr;
+        bool allowed = false;
+        std::vector<std::string> args;
+    };
+    static Found findRoute(const std::string& method, const std::string& route);
+
     Auth authenticate(const HttpRequest& request);
     bool crossSite(const HttpRequest& request) const;
     HttpResponse page(const HttpRequest& request);
     HttpResponse staticFile(const HttpRequest& request, const std::string& relative) const;
     HttpResponse api(const HttpRequest& request);
-    HttpResponse apiSession(const HttpRequest& request, const std::string& route);
     HttpResponse login(const HttpRequest& request, bool forScripts);
+    HttpResponse logout(const Auth& auth);
     HttpResponse credentials(const HttpRequest& request, const Auth& auth);
     // ApiRoutes.cpp
     HttpResponse overview();
-    HttpResponse tables(const HttpRequest& request, const std::string& route);
+    HttpResponse readTable(const std::string& table, const std::string& id);
+    HttpResponse changeRow(const HttpRequest& request, const std::string& table, const std::string& id);
     HttpResponse action(const HttpRequest& request, const std::string& route);
     HttpResponse history(const std::string& route) const;
     // SystemRoutes.cpp

@@ -104,6 +104,17 @@ TEST_F(Http, PathTraversalInStaticFilesAnswers404) {
     EXPECT_EQ(http(port(), "GET", "/static/lib/htm.module.js", {{"If-None-Match", ok.header("etag")}}).status, 304);
 }
 
+// Route matching is linear in the path: a path far longer than any route is refused and
+// the server goes on answering (a recursive matcher ran out of stack on such a path).
+TEST_F(Http, AVeryLongApiPathIsRefusedAndTheServerGoesOn) {
+    for (size_t letters : {28000u, 100000u}) {
+        SCOPED_TRACE(letters);
+        HttpReply r = page("GET", "/api/" + std::string(letters, 'a'));
+        EXPECT_TRUE(r.status == 404 || r.status == 414) << r.status;
+        EXPECT_EQ(page("GET", "/api/session").status, 200);
+    }
+}
+
 TEST_F(Http, OversizedBodiesAnswer413) {
     // Declared too large: refused before the body is read.
     HttpReply declared = http(port(), "POST", "/api/restore",

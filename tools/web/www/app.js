@@ -9,19 +9,25 @@ import { OnuList, OnuPage } from './onus.js';
 import { Alarms } from './alarms.js';
 import { SystemPage } from './system.js';
 
-const sections = [
-  ['/', 'Chassis'], ['/olts', 'OLTs'], ['/onus', 'ONUs'], ['/alarms', 'Alarms'], ['/system', 'System'],
+// Every view of the console: its path (a pattern whose groups the view gets) and, for the
+// views the navigation bar lists, its label. The server answers every such path with this
+// page, so a new view is one entry here.
+const routes = [
+  { path: /^\/$/, nav: ['/', 'Chassis'], view: () => html`<${Chassis} />` },
+  { path: /^\/olts$/, nav: ['/olts', 'OLTs'], view: () => html`<${OltList} />` },
+  { path: /^\/olts\/([1-8])$/, view: (id) => html`<${OltPage} id=${id} />` },
+  { path: /^\/onus$/, nav: ['/onus', 'ONUs'], view: () => html`<${OnuList} />` },
+  { path: /^\/onus\/(\d+)$/, view: (id) => html`<${OnuPage} id=${id} />` },
+  { path: /^\/alarms$/, nav: ['/alarms', 'Alarms'], view: () => html`<${Alarms} />` },
+  { path: /^\/system$/, nav: ['/system', 'System'], view: () => html`<${SystemPage} />` },
 ];
+const sections = routes.filter((r) => r.nav).map((r) => r.nav);
 
 function route(path) {
-  let m;
-  if (path === '/') return html`<${Chassis} />`;
-  if (path === '/olts') return html`<${OltList} />`;
-  if ((m = path.match(/^\/olts\/([1-8])$/))) return html`<${OltPage} id=${m[1]} />`;
-  if (path === '/onus') return html`<${OnuList} />`;
-  if ((m = path.match(/^\/onus\/(\d+)$/))) return html`<${OnuPage} id=${m[1]} />`;
-  if (path === '/alarms') return html`<${Alarms} />`;
-  if (path === '/system') return html`<${SystemPage} />`;
+  for (const r of routes) {
+    const m = path.match(r.path);
+    if (m) return r.view(...m.slice(1));
+  }
   return html`<p>Nothing here. <${Link} href="/">Back to the chassis</${Link}></p>`;
 }
 

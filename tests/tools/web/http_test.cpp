@@ -242,6 +242,32 @@ TEST_F(Http, LoginsAreSlowedAfterFailures) {
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return attempt("mzpw").status == 200; }, 10s, 500ms));
 }
 
+TEST_F(Http, ScriptsThatLogInOnEveryRunLeaveTheOperatorSignedIn) {
+    for (int i = 0; i < 80; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(http(port(), "POST", "/api/token", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 200);
+    }
+    EXPECT_EQ(page("GET", "/api/session").status, 200);
+}
+
+TEST_F(Http, ABrowserThatLoggedInBeforeIsNotHeldByOthersFailures) {
+    HttpReply first = http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}");
+    ASSERT_EQ(first.status, 200);
+    const std::string set = first.header("set-cookie");
+    const size_t at = set.find("ponmc_device=");
+    ASSERT_NE(at, std::string::npos) << set;
+    const std::string device = set.substr(at, set.find(';', at) - at);
+    for (const char* guess : {"a", "b", "c"})
+        http(port(), "POST", "/api/login", {}, std::string("{\"user\":\"mzpw\",\"password\":\"") + guess + "\"}");
+    EXPECT_EQ(http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 429);
+    EXPECT_EQ(http(port(), "POST", "/api/login", {{"Cookie", device}}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status,
+              200);
+    // The others' wait ends as before.
+    EXPECT_TRUE(halvorn_test::waitUntil(
+        [&] { return http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status == 200; },
+        10s, 500ms));
+}
+
 TEST_F(Http, ChangedCredentialsSignTheOthersOut) {
     auto [otherCookie, otherCsrf] = stage_->login();
     ASSERT_FALSE(otherCookie.empty());

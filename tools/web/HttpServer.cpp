@@ -5,6 +5,9 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -23,6 +26,11 @@ struct Pending {
 };
 
 constexpr size_t kLargeAnswer = 128 * 1024;
+
+int descriptorOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    return info ? info->connect_fd : -1;
+}
 
 int collectHeader(void* cls, MHD_ValueKind kind, const char* key, const char* value) {
     auto* r = static_cast<HttpRequest*>(cls);
@@ -65,7 +73,8 @@ MHD_Result send(MHD_Connection* connection, const HttpResponse& out) {
 
 MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
                      const char* /*version*/, const char* uploadData, size_t* uploadSize, void** state) {
-    auto* app = static_cast<WebApp*>(cls);
+    auto* server = static_cast<HttpServer*>(cls);
+    WebApp* app = &server->app();
     auto* pending = static_cast<Pending*>(*state);
     if (!pending) {
         auto p = std::make_unique<Pending>();
@@ -88,6 +97,7 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
         const size_t length = lengthText.empty() ? 0 : std::strtoull(lengthText.c_str(), nullptr, 10);
         const HttpResponse refusal = app->early(p->request, length);
         if (refusal.status != 0) return send(connection, refusal);  // the body, if any, is never read
+        server->guard().headersDone(descriptorOf(connection), std::min(length, p->limit), ConnectionGuard::Clock::now());
         *state = p.release();
         return MHD_YES;
     }
@@ -102,6 +112,7 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
     }
     if (pending->tooLarge)
         return send(connection, errorResponse(413, "Request body too large: at most " + std::to_string(pending->limit) + " bytes"));
+    server->guard().answering(descriptorOf(connection));
     const HttpResponse answer = app->handle(pending->request);
     // Answers built from whole tables (the table itself, the chassis summary) free their
     // parse trees and texts here.
@@ -133,7 +144,8 @@ size_t unescape(void*, MHD_Connection*, char* s) {
     return static_cast<size_t>(out - s);
 }
 
-void onCompleted(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+void onCompleted(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode) {
+    static_cast<HttpServer*>(cls)->guard().requestDone(descriptorOf(connection), ConnectionGuard::Clock::now());
     auto* pending = static_cast<Pending*>(*state);
     const bool large = pending && pending->large;
     delete pending;
@@ -143,9 +155,21 @@ void onCompleted(void*, MHD_Connection*, void** state, MHD_RequestTerminationCod
     if (large) malloc_trim(0);
 }
 
+void onConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+    ConnectionGuard& guard = static_cast<HttpServer*>(cls)->guard();
+    const int fd = descriptorOf(connection);
+    // Called before libmicrohttpd closes the descriptor, so it is never cut once reused.
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) guard.opened(fd, ConnectionGuard::Clock::now());
+    else guard.closed(fd);
+}
+
+// A connection thread only parses and waits for Halvorn: far less than the default stack.
+constexpr size_t kThreadStack = 256 * 1024;
+
 }  // namespace
 
-HttpServer::HttpServer(Config config, WebApp& app) : config_(std::move(config)), app_(app) {}
+HttpServer::HttpServer(Config config, WebApp& app)
+    : config_(std::move(config)), app_(app), guard_(config_.deadlines) {}
 
 HttpServer::~HttpServer() { stop(); }
 
@@ -159,19 +183,37 @@ bool HttpServer::start(std::string& error) {
     }
     daemon_ = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
-        &onRequest, &app_, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT,
-        config_.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, config_.connectionTimeoutSeconds,
-        MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_UNESCAPE_CALLBACK, &unescape, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
+        &onRequest, this, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT,
+        config_.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.perAddressLimit,
+        MHD_OPTION_CONNECTION_TIMEOUT, config_.connectionTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &onCompleted,
+        this, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, this, MHD_OPTION_THREAD_STACK_SIZE, kThreadStack,
+        MHD_OPTION_UNESCAPE_CALLBACK, &unescape, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
     if (!daemon_) {
         error = "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " + std::strerror(errno);
         return false;
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     port_ = info ? info->port : config_.port;
+    stopping_ = false;
+    watchdog_ = std::thread(&HttpServer::watch, this);
     return true;
 }
 
+void HttpServer::watch() {
+    std::unique_lock<std::mutex> l(stopMutex_);
+    while (!stopSignal_.wait_for(l, std::chrono::milliseconds(500), [this] { return stopping_; }))
+        guard_.enforce(ConnectionGuard::Clock::now(), [](int fd) { ::shutdown(fd, SHUT_RDWR); });
+}
+
 void HttpServer::stop() {
+    if (watchdog_.joinable()) {
+        {
+            std::lock_guard<std::mutex> l(stopMutex_);
+            stopping_ = true;
+        }
+        stopSignal_.notify_all();
+        watchdog_.join();
+    }
     if (daemon_) MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
 }

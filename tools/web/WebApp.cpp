@@ -330,8 +330,12 @@ HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
     JsonPtr body(cJSON_Parse(request.body.c_str()));
     if (!cJSON_IsObject(body.get())) return errorResponse(400, "Send {\"user\":...,\"password\":...}");
     const auto now = Sessions::Clock::now();
+    // A browser that logged in before shows its device cookie: other addresses' failures
+    // do not brake it (scripts carry none).
+    auto shown = request.cookies.find(kDeviceCookie);
+    const std::string device = forScripts || shown == request.cookies.end() ? "" : shown->second;
     // Counted as a failure from here until the password is found right.
-    const long wait = sessions_.beginLoginAttempt(request.client, now);
+    const long wait = sessions_.beginLoginAttempt(request.client, now, device);
     if (wait > 0) {
         HttpResponse r = errorResponse(429, "Too many failed logins: try again in " + std::to_string(wait) + " s");
         r.headers.emplace_back("Retry-After", std::to_string(wait));
@@ -345,11 +349,19 @@ HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
     const bool ok = !storedUser.empty() && user == storedUser && typed.size() == stored.size() &&
                     CRYPTO_memcmp(typed.data(), stored.data(), typed.size()) == 0;
     if (!ok) return errorResponse(401, "Wrong user name or password");
-    sessions_.loginSucceeded(request.client);
-    const Sessions::Session s = sessions_.create(user, now);
-    if (forScripts) return jsonResponse(200, "{\"token\":" + webjson::quote(s.token) + "}");
+    sessions_.loginSucceeded(request.client, device);
+    if (forScripts) {
+        const Sessions::Session s = sessions_.create(user, now, Sessions::Kind::Bearer, request.client);
+        return jsonResponse(200, "{\"token\":" + webjson::quote(s.token) + "}");
+    }
+    // A browser that logs in again replaces its own session rather than adding one.
+    auto previous = request.cookies.find(kCookie);
+    if (previous != request.cookies.end()) sessions_.remove(previous->second);
+    const Sessions::Session s = sessions_.create(user, now, Sessions::Kind::Browser, request.client);
     HttpResponse r = jsonResponse(200, "{\"user\":" + webjson::quote(user) + ",\"csrf\":" + webjson::quote(s.csrf) + "}");
     r.headers.emplace_back("Set-Cookie", sessionCookie(s.token));
+    r.headers.emplace_back("Set-Cookie", std::string(kDeviceCookie) + "=" + sessions_.rememberDevice(user, device, now) +
+                                             "; Path=/api/login; Max-Age=31536000; HttpOnly; SameSite=Strict");
     return r;
 }
 

@@ -63,6 +63,8 @@ public:
     HttpResponse early(const HttpRequest& request, size_t contentLength);
 
     static constexpr const char* kCookie = "ponmc_session";
+    // Given at each browser login and shown only to the login (its path), for the brake.
+    static constexpr const char* kDeviceCookie = "ponmc_device";
 
 private:
     struct Auth {

@@ -3,6 +3,12 @@
 // Halvorn, backup and restore, and what happens when Halvorn goes away.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
 #include "Helper.h"
 #include "WebStage.h"
 
@@ -251,6 +257,107 @@ TEST_F(Http, LoginsAreSlowedAfterFailures) {
     EXPECT_EQ(blocked.status, 429);
     EXPECT_EQ(blocked.header("retry-after"), "2");
     EXPECT_TRUE(halvorn_test::waitUntil([&] { return attempt("mzpw").status == 200; }, 10s, 500ms));
+}
+
+TEST_F(Http, ScriptsThatLogInOnEveryRunLeaveTheOperatorSignedIn) {
+    for (int i = 0; i < 80; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(http(port(), "POST", "/api/token", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 200);
+    }
+    EXPECT_EQ(page("GET", "/api/session").status, 200);
+}
+
+TEST_F(Http, ABrowserThatLoggedInBeforeIsNotHeldByOthersFailures) {
+    HttpReply first = http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}");
+    ASSERT_EQ(first.status, 200);
+    const std::string set = first.header("set-cookie");
+    const size_t at = set.find("ponmc_device=");
+    ASSERT_NE(at, std::string::npos) << set;
+    const std::string device = set.substr(at, set.find(';', at) - at);
+    for (const char* guess : {"a", "b", "c"})
+        http(port(), "POST", "/api/login", {}, std::string("{\"user\":\"mzpw\",\"password\":\"") + guess + "\"}");
+    EXPECT_EQ(http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 429);
+    EXPECT_EQ(http(port(), "POST", "/api/login", {{"Cookie", device}}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status,
+              200);
+    // The others' wait ends as before.
+    EXPECT_TRUE(halvorn_test::waitUntil(
+        [&] { return http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status == 200; },
+        10s, 500ms));
+}
+
+namespace {
+// A client on a loopback address of its own that sends a request a byte at a time.
+struct SlowClient {
+    int fd = -1;
+    size_t sent = 0;
+    bool connect(const std::string& from, int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from.c_str(), &a.sin_addr);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sent = 0;
+        return fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
+               ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
+    }
+    // False once the server has closed the connection.
+    bool open() {
+        char c;
+        const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    void sendByte() {
+        static const std::string request = "GET /api/onutable HTTP/1.1\r\nHost: x\r\nX-Pad: ";
+        const char c = sent < request.size() ? request[sent] : 'a';
+        if (::send(fd, &c, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) ++sent;
+    }
+    void close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+}  // namespace
+
+TEST_F(Http, ClientsSendingAByteAtATimeDoNotKeepTheOperatorOut) {
+    // 400 connections from 10 addresses, a byte every 5 s each, reconnecting when closed.
+    std::vector<SlowClient> attackers(400);
+    std::atomic<bool> stop{false};
+    std::thread attack([&] {
+        for (int round = 0; round < 30 && !stop; ++round) {  // bounded: about 30 s at most
+            for (size_t i = 0; i < attackers.size(); ++i) {
+                SlowClient& c = attackers[i];
+                if (c.fd >= 0 && !c.open()) c.close();
+                if (c.fd < 0 && !c.connect("127.0.3." + std::to_string(1 + i % 10), port())) c.close();
+                if (c.fd >= 0 && (round + i) % 5 == 0) c.sendByte();
+            }
+            std::this_thread::sleep_for(1s);
+        }
+    });
+    // A request that never completes is closed after its deadline, however it trickles in.
+    SlowClient slow;
+    ASSERT_TRUE(slow.connect("127.0.4.1", port()));
+    const auto opened = std::chrono::steady_clock::now();
+    while (slow.open() && std::chrono::steady_clock::now() - opened < 30s) {
+        slow.sendByte();
+        std::this_thread::sleep_for(1s);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - opened, 20s) << "a trickling request was never closed";
+    slow.close();
+    // Meanwhile the operator logs in and reads the ONU table.
+    const auto start = std::chrono::steady_clock::now();
+    auto [cookie, csrf] = stage_->login();
+    EXPECT_FALSE(cookie.empty());
+    HttpReply table = http(port(), "GET", "/api/onutable", {{"Cookie", cookie}});
+    EXPECT_EQ(table.status, 200);
+    std::printf("operator's login and ONU table under the attack: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start).count()));
+    stop = true;
+    attack.join();
+    for (auto& c : attackers) c.close();
 }
 
 TEST_F(Http, ChangedCredentialsSignTheOthersOut) {

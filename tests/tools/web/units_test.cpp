@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <vector>
 
 #include "OpticsHistory.h"
 #include "OpticsSampler.h"
@@ -93,6 +94,68 @@ TEST(Sessions, LoginAttemptsInFlightCountAsFailures) {
     // One of them was right: the address is free again.
     s.loginSucceeded("10.0.0.1");
     EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", t), 0);
+}
+
+TEST(Sessions, ScriptsThatLogInOnEveryRunNeverSignTheOperatorOut) {
+    Sessions s(10min);
+    const auto t = Sessions::Clock::now();
+    auto browser = s.create("mzpw", t, Sessions::Kind::Browser, "10.0.0.9");
+    // One script logging in 80 times keeps at most its own few tokens, the newest.
+    std::vector<Sessions::Session> tokens;
+    for (int i = 0; i < 80; ++i) tokens.push_back(s.create("mzpw", t + i * 1s, Sessions::Kind::Bearer, "10.0.0.5"));
+    EXPECT_TRUE(s.touch(browser.token, t + 80s, false));
+    for (int i = 0; i < 80; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(s.touch(tokens[i].token, t + 80s, false).has_value(), i >= 80 - int(Sessions::kTokensPerClient));
+    }
+    // 80 scripts on as many addresses fill the tokens' pool, never the browsers'.
+    for (int i = 0; i < 80; ++i)
+        s.create("mzpw", t + 81s, Sessions::Kind::Bearer, "10.1.0." + std::to_string(i));
+    EXPECT_TRUE(s.touch(browser.token, t + 82s, false));
+    EXPECT_EQ(s.count(t + 82s), 64u + 1u);
+}
+
+TEST(Sessions, GuessesFromManyAddressesMeetTheAccountsRateButNotAKnownBrowser) {
+    Sessions s(10min);
+    const auto t = Sessions::Clock::now();
+    const std::string device = s.rememberDevice("mzpw", "", t);
+    EXPECT_EQ(s.rememberDevice("mzpw", device, t), device);  // shown again: kept
+    // An attacker on 200 addresses, an attempt every 20 ms for two minutes.
+    int checked = 0, checkedInSecondMinute = 0;
+    auto at = t;
+    for (int i = 0; i < 6000; ++i) {
+        at = t + i * 20ms;
+        if (s.beginLoginAttempt("10.2." + std::to_string(i % 200), at) == 0) {
+            ++checked;
+            if (at >= t + 60s) ++checkedInSecondMinute;
+        }
+        if (i % 500 == 0) {  // the operator's browser, which logged in before, is never held
+            SCOPED_TRACE(i);
+            ASSERT_EQ(s.beginLoginAttempt("10.2.0.1", at, device), 0);
+            s.loginSucceeded("10.2.0.1", device);
+        }
+    }
+    EXPECT_LE(checkedInSecondMinute, Sessions::kChecksPerMinute);
+    EXPECT_GE(checkedInSecondMinute, Sessions::kChecksPerMinute - 1);  // the operator waits seconds, not minutes
+    EXPECT_LE(checked, Sessions::kGlobalFailures + 2 * Sessions::kChecksPerMinute + 1);
+    // The attack stops: within 10 s the operator gets in from any address, the attacker's too.
+    EXPECT_EQ(s.beginLoginAttempt("10.2.0.7", at + 10s), 0);
+    EXPECT_EQ(s.beginLoginAttempt("192.0.2.1", at + 12s), 0);
+}
+
+TEST(Sessions, AKnownDeviceIsBrakedByItsOwnFailuresAndForgottenAfterTooMany) {
+    Sessions s(10min);
+    const auto t = Sessions::Clock::now();
+    const std::string device = s.rememberDevice("mzpw", "", t);
+    auto at = t;
+    for (int i = 0; i < Sessions::kDeviceFailures; ++i) {
+        at += 10min;  // past every wait
+        EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at, device), 0);
+    }
+    // Now an unknown cookie: the address's brake, two free tries and then waits.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at, device), 0);
+    EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at, device), 2);
+    EXPECT_NE(s.rememberDevice("mzpw", device, at), device);
 }
 
 TEST(OpticsHistory, FineSamplesThenCoarseMeansOldestFirst) {

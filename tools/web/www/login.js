@@ -6,7 +6,8 @@ const submit = document.getElementById('login-submit');
 
 function target() {
   const next = new URLSearchParams(location.search).get('next') || '/';
-  return /^\/[a-z0-9\/]*$/.test(next) ? next : '/';
+  // Our own page paths only: '/' or segments of [a-z0-9] (never '//', which would name another host).
+  return /^\/([a-z0-9]+(\/[a-z0-9]+)*)?$/.test(next) ? next : '/';
 }
 
 form.addEventListener('submit', async (event) => {

@@ -295,4 +295,9 @@ test('log out ends the session', async () => {
   await page.waitForURL((u) => u.pathname === '/login');
   await page.goto(base + 'system');
   assert.equal(new URL(page.url()).pathname, '/login');
+  // A crafted link cannot send the operator to another site after the login.
+  await page.goto(base + 'login?next=//evil.test/x');
+  await login();
+  await page.waitForURL((u) => u.pathname === '/');
+  assert.equal(new URL(page.url()).host, new URL(base).host);
 });

@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "PMTask.h"
 #include "SocketHelper.h"
+#include "Uris.h"
 
 namespace {
 
@@ -198,30 +199,30 @@ void PONCardTask::runTask(const PMTask& task) {
     const std::string name = task.getTask();
     const std::string mac = task.getDataValue("mac_address");
     std::lock_guard<std::mutex> lock(slotMutex_);
-    if (name == "/slot/enable") {
+    if (name == Uris::kSlotEnable) {
         helper_.doEnableOLT();
-    } else if (name == "/slot/disable") {
+    } else if (name == Uris::kSlotDisable) {
         helper_.doDisableOLT();
-    } else if (name == "/slot/reset") {
+    } else if (name == Uris::kSlotReset) {
         helper_.doResetOLT();
         helper_.setHasRequestConfig(false);
-    } else if (name == "/slot/restore-default") {
+    } else if (name == Uris::kSlotRestoreDefault) {
         helper_.doRestoreDefault();
-    } else if (name == "/slot/onu/remove") {
+    } else if (name == Uris::kSlotOnuRemove) {
         helper_.clearAllProvisioningForLogicalLink(mac);
         helper_.removeMacFromOnuList(mac);
-    } else if (name == "/slot/onu/reset") {
+    } else if (name == Uris::kSlotOnuReset) {
         helper_.doResetOnu(mac);
-    } else if (name == "/olt/config") {
+    } else if (name == Uris::kOltConfig) {
         runConfigTaskLocked(task);
-    } else if (name == "/slot/onu/set/vlanid") {
+    } else if (name == Uris::kSlotOnuSetVlanId) {
         helper_.doSetOnuVlan(task.getDataValue("vlan_id"), mac);
-    } else if (name == "/olt/vlan") {
+    } else if (name == Uris::kOltVlan) {
         helper_.doSetOltVlan(task.getDataValue("pon_number"), task.getDataValue("vlan_id"),
                              task.getDataValue("discard_untagged"));
-    } else if (name == "/slot/onu/disable") {
+    } else if (name == Uris::kSlotOnuDisable) {
         helper_.doDisableOnu(mac);
-    } else if (name == "/slot/onu/enable") {
+    } else if (name == Uris::kSlotOnuEnable) {
         helper_.doEnableOnu(mac);
     }
     // Any other name: accepted and dropped without effect.

@@ -6,16 +6,18 @@
 #include <set>
 
 #include "JsonHelper.h"
+#include "Uris.h"
 #include "Validation.h"
 #include "WebApp.h"
 #include "WebJson.h"
 
 namespace {
 
-const std::set<std::string> kTables = {"onutable", "olttable", "slottable", "moduleolttable", "moduleonutable",
-                                       "oltalarmtable"};
-const std::set<std::string> kActions = {"/slot/enable", "/slot/disable", "/slot/reset", "/slot/restore-default",
-                                        "/slot/onu/reset", "/slot/onu/remove"};
+// A table's route name is its URI without the leading '/'.
+const std::set<std::string> kTables = {Uris::kOnuTable + 1,       Uris::kOltTable + 1,       Uris::kSlotTable + 1,
+                                       Uris::kModuleOltTable + 1, Uris::kModuleOnuTable + 1, Uris::kOltAlarmTable + 1};
+const std::set<std::string> kActions = {Uris::kSlotEnable, Uris::kSlotDisable, Uris::kSlotReset, Uris::kSlotRestoreDefault,
+                                        Uris::kSlotOnuReset, Uris::kSlotOnuRemove};
 
 JsonPtr parseOrThrow(const ApiClient::Response& r, const char* what) {
     if (!r.err.empty()) throw std::runtime_error(std::string(what) + ": " + r.err);
@@ -85,12 +87,12 @@ HttpResponse WebApp::history(const std::string& route) const {
 // the newest alarms and the card's identity. Built here so a phone fetches a few kilobytes
 // instead of every table.
 HttpResponse WebApp::overview() {
-    JsonPtr info = parseOrThrow(link_.get("/systeminfo"), "systeminfo");
-    JsonPtr slots = parseOrThrow(link_.get("/slottable"), "slottable");
-    JsonPtr olts = parseOrThrow(link_.get("/olttable"), "olttable");
-    JsonPtr modules = parseOrThrow(link_.get("/moduleolttable"), "moduleolttable");
-    JsonPtr onus = parseOrThrow(link_.get("/onutable"), "onutable");
-    JsonPtr alarms = parseOrThrow(link_.get("/oltalarmtable"), "oltalarmtable");
+    JsonPtr info = parseOrThrow(link_.get(Uris::kSystemInfo), "systeminfo");
+    JsonPtr slots = parseOrThrow(link_.get(Uris::kSlotTable), "slottable");
+    JsonPtr olts = parseOrThrow(link_.get(Uris::kOltTable), "olttable");
+    JsonPtr modules = parseOrThrow(link_.get(Uris::kModuleOltTable), "moduleolttable");
+    JsonPtr onus = parseOrThrow(link_.get(Uris::kOnuTable), "onutable");
+    JsonPtr alarms = parseOrThrow(link_.get(Uris::kOltAlarmTable), "oltalarmtable");
 
     struct Count {
         int online = 0, total = 0;

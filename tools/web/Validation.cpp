@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 
+#include "Uris.h"
 #include "WebJson.h"
 
 namespace validation {
@@ -183,7 +184,7 @@ Result checkActionData(const std::string& action, const cJSON* data) {
     if (!(allDigits(slotText) && slotText.size() == 1 && slotText[0] >= '1' && slotText[0] <= '8'))
         r.errors["slot_id"] = "Invalid slot(" + slotText + ") for 'slot_id': 1 to 8";
     std::string out = "{\"slot_id\":" + webjson::quote(slotText);
-    if (action.rfind("/slot/onu/", 0) == 0) {
+    if (action.rfind(Uris::kSlotOnuPrefix, 0) == 0) {
         const std::string mac = webjson::stringMember(data, "mac_address");
         if (!isMac(mac))
             r.errors["mac_address"] = "Invalid MAC address(" + mac + ") for 'mac_address'";

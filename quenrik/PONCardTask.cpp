@@ -1,13 +1,12 @@
 // Start, the main loop and the task loop of a slot.
 #include "PONCardTask.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 
 #include "Exception.h"
 #include "PMTask.h"
 #include "SocketHelper.h"
+#include "TextRules.h"
 #include "Uris.h"
 
 namespace {
@@ -69,12 +68,6 @@ std::string PONCardTask::getOltIpAddress() const {
 std::string PONCardTask::getSourceIpAddress() const {
     std::lock_guard<std::mutex> lock(addressMutex_);
     return sourceIpAddress_;
-}
-
-bool PONCardTask::isIPv4(const std::string& text) {
-    in_addr address{};
-    // inet_pton takes exactly four dotted decimal parts, nothing before or after them.
-    return !text.empty() && text.size() <= 15 && ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 void PONCardTask::setOltIpAddress(const std::string& ip) {
@@ -236,7 +229,7 @@ void PONCardTask::runConfigTaskLocked(const PMTask& task) {
     // anything changes: the slot keeps its addresses and its state.
     for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"src_ip_address", source},
                                      std::pair<const char*, const std::string&>{"ip_address", olt}}) {
-        if (!value.empty() && !isIPv4(value)) {
+        if (!value.empty() && !TextRules::isPlainIPv4(value)) {
             std::printf("%s[%d]: Exception: Invalid IPv4(%s) for '%s', task /olt/config of slot %s ignored\n",
                         "runTask", __LINE__, value.c_str(), key, slot_.c_str());
             return;

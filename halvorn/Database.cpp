@@ -16,15 +16,16 @@
 #include "SystemInfo.h"
 #include "SystemManager.h"
 #include "TableRows.h"
+#include "Uris.h"
 
 namespace {
 
-const char* const kDbDir = "/mnt/db/json";
+const char* const kDbDir = Uris::kDbFolder;
 const char* const kBackupArchive = "/tmp/backupConfig.bin";
 const char* const kRestoreArchive = "/tmp/restoreConfig.bin";
 // Only these tables have a file; the others are live state rebuilt after every start.
-const char* const kPersistedTables[] = {"/onutable", "/olttable"};
-const char* const kPersistedObjects[] = {"/systeminfo", "/privatestore"};
+const char* const kPersistedTables[] = {Uris::kOnuTable, Uris::kOltTable};
+const char* const kPersistedObjects[] = {Uris::kSystemInfo, Uris::kPrivateStore};
 const int kMaxSaveTries = 10;
 
 bool pathExists(const std::string& path) {
@@ -78,7 +79,7 @@ void Database::init() {
 
 void Database::createEmptyMapData() {
     runShell("mkdir -p " + SystemManager::shellPath(kDbDir));
-    for (const char* uri : {"/onutable", "/olttable", "/slottable", "/moduleolttable", "/moduleonutable", "/oltalarmtable"}) {
+    for (const char* uri : {Uris::kOnuTable, Uris::kOltTable, Uris::kSlotTable, Uris::kModuleOltTable, Uris::kModuleOnuTable, Uris::kOltAlarmTable}) {
         if (tables_.count(uri) == 0) tables_[uri] = new RwLockTable();
     }
     for (const char* uri : kPersistedObjects) {
@@ -171,22 +172,22 @@ void Database::loadMapUriObject() {
 
 void Database::initDefaultData() {
     // Tested once, after a bad file has been deleted by the loader: no file, default rows.
-    const bool oltFileExists = pathExists(getFilePath("/olttable"));
+    const bool oltFileExists = pathExists(getFilePath(Uris::kOltTable));
     SlotTableRow slot;
     ModuleOltTableRow module;
     OltTableRow olt;
     for (int s = 1; s <= 8; ++s) {
         const std::string index = std::to_string(s);
         slot.setValue("qvSlotIndex", index, true);
-        addNewObjectInTable("/slottable", slot.getJsonData(true, nullptr, 0));
+        addNewObjectInTable(Uris::kSlotTable, slot.getJsonData(true, nullptr, 0));
         module.setValue("qvOpticModuleOltSlotIndex", index, true);
         for (const char* pon : {"1", "2"}) {
             module.setValue("qvOpticModuleOltPonIndex", pon, true);
-            addNewObjectInTable("/moduleolttable", module.getJsonData(true, nullptr, 0));
+            addNewObjectInTable(Uris::kModuleOltTable, module.getJsonData(true, nullptr, 0));
         }
         if (!oltFileExists) {
             olt.setValue("qvCfgOLTSlotIndex", index, true);
-            addNewObjectInTable("/olttable", olt.getJsonData(true, nullptr, 0));
+            addNewObjectInTable(Uris::kOltTable, olt.getJsonData(true, nullptr, 0));
         }
     }
     buildAllTableCachedJson(true);
@@ -199,14 +200,14 @@ Container* Database::getObjectFromUri(const std::string& uri) {
 
 Container* Database::getNewObjectFromUri(const std::string& uri, const std::string& json) {
     Container* object = nullptr;
-    if (uri == "/onutable") object = new OnuTableRow();
-    else if (uri == "/olttable") object = new OltTableRow();
-    else if (uri == "/slottable") object = new SlotTableRow();
-    else if (uri == "/moduleolttable") object = new ModuleOltTableRow();
-    else if (uri == "/moduleonutable") object = new ModuleOnuTableRow();
-    else if (uri == "/oltalarmtable") object = new OltAlarmTableRow();
-    else if (uri == "/systeminfo") object = new SystemInfo();
-    else if (uri == "/privatestore") object = new PrivateStore();
+    if (uri == Uris::kOnuTable) object = new OnuTableRow();
+    else if (uri == Uris::kOltTable) object = new OltTableRow();
+    else if (uri == Uris::kSlotTable) object = new SlotTableRow();
+    else if (uri == Uris::kModuleOltTable) object = new ModuleOltTableRow();
+    else if (uri == Uris::kModuleOnuTable) object = new ModuleOnuTableRow();
+    else if (uri == Uris::kOltAlarmTable) object = new OltAlarmTableRow();
+    else if (uri == Uris::kSystemInfo) object = new SystemInfo();
+    else if (uri == Uris::kPrivateStore) object = new PrivateStore();
     else return nullptr;
     if (!json.empty()) {
         try {
@@ -247,9 +248,9 @@ uint64_t Database::insertOnuTable(OnuLink* link) {
         onu.setValue("qvCfgONUAlarm", "", true);
         onu.setValue("qvCfgONUGigabitStatus", link->getIsGigabit() ? "1" : "0", true);
         const std::string json = onu.getJsonData(true, nullptr, 0);
-        RwLockTable* table = tables_.at("/onutable");
+        RwLockTable* table = tables_.at(Uris::kOnuTable);
         TableLock lock(table, true);
-        const uint64_t id = addNewObjectInTable("/onutable", json)->getId();
+        const uint64_t id = addNewObjectInTable(Uris::kOnuTable, json)->getId();
         table->setHasModified(true);
         // A new row of a saved table must reach the file even when the report that created
         // it changes nothing else.
@@ -276,9 +277,9 @@ uint64_t Database::insertModuleOnuTable(OnuLink* link, const std::string& onuInd
         module.setValue("qvOpticModuleOnuTemperature", link->getTemperature(), true);
         module.setValue("qvOpticModuleOnuPhysicalID", link->getMacAddress(), true);
         const std::string json = module.getJsonData(true, nullptr, 0);
-        RwLockTable* table = tables_.at("/moduleonutable");
+        RwLockTable* table = tables_.at(Uris::kModuleOnuTable);
         TableLock lock(table, true);
-        const uint64_t id = addNewObjectInTable("/moduleonutable", json)->getId();
+        const uint64_t id = addNewObjectInTable(Uris::kModuleOnuTable, json)->getId();
         table->setHasModified(true);
         return id;
     } catch (const Exception& e) {

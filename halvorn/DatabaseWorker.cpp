@@ -13,6 +13,7 @@
 #include "Paths.h"
 #include "SystemInfo.h"
 #include "SystemManager.h"
+#include "Uris.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::string DatabaseWorker::checkRestoreFile() {
 void DatabaseWorker::threadWorker() {
     std::this_thread::sleep_for(std::chrono::seconds(5));
 
-    auto* info = dynamic_cast<SystemInfo*>(database_->getObjectFromUri("/systeminfo"));
+    auto* info = dynamic_cast<SystemInfo*>(database_->getObjectFromUri(Uris::kSystemInfo));
     SystemManager* system = SystemManager::getInstance();
     if (!info || !system) {
         std::printf("Invalid pointers SystemInfo or SystemManager\n");

@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "QuenrikWorker.h"
 #include "SystemManager.h"
+#include "Uris.h"
 
 Manager* Manager::getInstance() {
     // Never destroyed: the worker threads hold on to it until the process ends.
@@ -55,14 +56,14 @@ void Manager::sendOnuVlanTask(const std::string& slot, const std::string& vlan, 
     task.setNewValue("slot_id", slot);
     task.setNewValue("vlan_id", vlan);
     task.setNewValue("mac_address", mac);
-    sendQuenrikTask("/slot/onu/set/vlanid", &task);
+    sendQuenrikTask(Uris::kSlotOnuSetVlanId, &task);
 }
 
 void Manager::sendOnuTrafficTask(const std::string& slot, const std::string& mac, const std::string& enabled) {
     Container task;
     task.setNewValue("slot_id", slot);
     task.setNewValue("mac_address", mac);
-    sendQuenrikTask(enabled == "1" ? "/slot/onu/enable" : "/slot/onu/disable", &task);
+    sendQuenrikTask(enabled == "1" ? Uris::kSlotOnuEnable : Uris::kSlotOnuDisable, &task);
 }
 
 void Manager::sendOltVlan(int pon, OltTableRow* row) {
@@ -72,7 +73,7 @@ void Manager::sendOltVlan(int pon, OltTableRow* row) {
     task.setNewValue("vlan_id", row->getValue("qvCfgOLTPON" + port + "VlanId"));
     task.setNewValue("discard_untagged", row->getValue("qvCfgOLTPON" + port + "DisUntagged"));
     task.setNewValue("pon_number", port);
-    sendQuenrikTask("/olt/vlan", &task);
+    sendQuenrikTask(Uris::kOltVlan, &task);
     row->setHasVlanSet(pon, true);
 }
 

@@ -7,6 +7,7 @@
 #include "Manager.h"
 #include "SystemInfo.h"
 #include "SystemManager.h"
+#include "Uris.h"
 
 void Manager::handlerApiRequest(APIData* request) {
     const std::string action = request->getAction();
@@ -16,8 +17,8 @@ void Manager::handlerApiRequest(APIData* request) {
 }
 
 bool Manager::isApiPMTask(const std::string& name) const {
-    return name == "/slot/enable" || name == "/slot/disable" || name == "/slot/reset" || name == "/slot/onu/remove" ||
-           name == "/slot/onu/reset" || name == "/slot/restore-default";
+    return name == Uris::kSlotEnable || name == Uris::kSlotDisable || name == Uris::kSlotReset || name == Uris::kSlotOnuRemove ||
+           name == Uris::kSlotOnuReset || name == Uris::kSlotRestoreDefault;
 }
 
 void Manager::handlerApiRequestGet(APIData* request) {
@@ -57,7 +58,7 @@ void Manager::handlerApiRequestGet(APIData* request) {
         request->createResponseCompact(text);
         return;
     }
-    if (name == "/network-interfaces" && systemManager_ != nullptr) {
+    if (name == Uris::kNetworkInterfaces && systemManager_ != nullptr) {
         request->createResponse("", systemManager_->getJsonAllNetworkInterfaces());
         return;
     }
@@ -70,7 +71,7 @@ void Manager::handlerApiRequestSet(APIData* request) {
     Helper::uriParse(request->getUri(), name, id);
     const std::string data = request->getJsonData();
 
-    if (name == "/systeminfo") {
+    if (name == Uris::kSystemInfo) {
         SystemInfo* info = dynamic_cast<SystemInfo*>(database_->getObjectFromUri(name));
         if (info == nullptr) throw Exception("Object name '" + name + "' not found", __func__, __LINE__);
         // The errors of this change itself: the record's last error text may already be that
@@ -80,7 +81,7 @@ void Manager::handlerApiRequestSet(APIData* request) {
         // Alarm times are shown shifted by the configured time zone: rebuild their text, also
         // when another member of the same change was refused (the members are independent).
         if (info->getHasJsonFileModified()) {
-            RwLockTable* alarms = getTable("/oltalarmtable");
+            RwLockTable* alarms = getTable(Uris::kOltAlarmTable);
             if (alarms != nullptr) {
                 // Under the table's lock: a rebuild under way (printing the old zone) would
                 // otherwise clear the flag after it was set here, and the alarm times would
@@ -95,7 +96,7 @@ void Manager::handlerApiRequestSet(APIData* request) {
         request->createResponse("", "");
         return;
     }
-    if (name == "/privatestore") {
+    if (name == Uris::kPrivateStore) {
         Container* store = database_->getObjectFromUri(name);
         if (store == nullptr) throw Exception("Object name '" + name + "' not found", __func__, __LINE__);
         store->setJsonData(data, false);
@@ -112,7 +113,7 @@ void Manager::handlerApiRequestSet(APIData* request) {
             row->clearHasModified();
             row->clearHasJsonFileModified();
             try {
-                if (name == "/olttable") {
+                if (name == Uris::kOltTable) {
                     OltTableRow* olt = static_cast<OltTableRow*>(row);
                     const std::string vlan0 = olt->getValue("qvCfgOLTPON0VlanId");
                     const std::string vlan1 = olt->getValue("qvCfgOLTPON1VlanId");
@@ -124,14 +125,14 @@ void Manager::handlerApiRequestSet(APIData* request) {
                             Container task;
                             task.setNewValue("slot_id", olt->getValue("qvCfgOLTSlotIndex"));
                             task.setNewValue("ip_address", olt->getValue("qvCfgOLTIpAddress"));
-                            sendQuenrikTask("/olt/config", &task);
+                            sendQuenrikTask(Uris::kOltConfig, &task);
                         }
                         if (olt->getValue("qvCfgOLTPON0VlanId") != vlan0 || olt->getValue("qvCfgOLTPON0DisUntagged") != untagged0)
                             sendOltVlan(0, olt);
                         if (olt->getValue("qvCfgOLTPON1VlanId") != vlan1 || olt->getValue("qvCfgOLTPON1DisUntagged") != untagged1)
                             sendOltVlan(1, olt);
                     }
-                } else if (name == "/onutable") {
+                } else if (name == Uris::kOnuTable) {
                     OnuTableRow* onu = static_cast<OnuTableRow*>(row);
                     const std::string vlan = onu->getValue("qvCfgONUVlanId");
                     const std::string enabled = onu->getValue("qvCfgONUEnabled");
@@ -170,6 +171,6 @@ void Manager::handlerApiRequestSet(APIData* request) {
 
     if (!isApiPMTask(name)) throw Exception("Object name '" + name + "' not found", __func__, __LINE__);
     const bool queued = queueTask(request);
-    if (name == "/slot/onu/remove") removeOnuFromTables(request);
+    if (name == Uris::kSlotOnuRemove) removeOnuFromTables(request);
     request->createResponse(queued ? "" : "Impossible to send this task", "");
 }

@@ -10,6 +10,7 @@
 #include "OnuLink.h"
 #include "PMTask.h"
 #include "PONCard.h"
+#include "Uris.h"
 
 namespace {
 
@@ -74,12 +75,12 @@ void setKeys(Container* row, const char* const* keys, size_t count, const std::s
 void Manager::handlerNotification(APIData* notification) {
     const std::string uri = notification->getUri();
     const std::string data = notification->getJsonData();
-    if (uri == "/olt/new/report") handlerNotifyOLTNew(data);
-    else if (uri == "/olt/set/all/offline") handlerNotifyOLTSetAllOffline();
-    else if (uri == "/olt/alarm/new") handlerNotifyAlarmNew(data);
-    else if (uri == "/onu/new") handlerNotifyOnuNew(data);
-    else if (uri == "/onu/set/all/offline") handlerNotifyONUSetAllOffline(data);
-    else if (uri == "/olt/get/config") handlerNotifyGetOltConfig(data);
+    if (uri == Uris::kOltNewReport) handlerNotifyOLTNew(data);
+    else if (uri == Uris::kOltSetAllOffline) handlerNotifyOLTSetAllOffline();
+    else if (uri == Uris::kOltAlarmNew) handlerNotifyAlarmNew(data);
+    else if (uri == Uris::kOnuNew) handlerNotifyOnuNew(data);
+    else if (uri == Uris::kOnuSetAllOffline) handlerNotifyONUSetAllOffline(data);
+    else if (uri == Uris::kOltGetConfig) handlerNotifyGetOltConfig(data);
 }
 
 void Manager::handlerNotifyOLTNew(const std::string& data) {
@@ -94,7 +95,7 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
     const bool online = card.getOnlineStatus();
 
     try {
-        changeRow(getTable("/olttable"), toSlotNumber(slotText), [&](Container* changed) {
+        changeRow(getTable(Uris::kOltTable), toSlotNumber(slotText), [&](Container* changed) {
             OltTableRow* row = static_cast<OltTableRow*>(changed);
             row->setValue("qvCfgOLTApp1Version", card.getAppVersion(), true);
             row->setValue("qvCfgOLTMac", card.getMacAddress(), true);
@@ -119,14 +120,14 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
     }
 
     try {
-        changeRow(getTable("/slottable"), toSlotNumber(slotText),
+        changeRow(getTable(Uris::kSlotTable), toSlotNumber(slotText),
                   [&](Container* row) { row->setValue("qvSlotStatus", online ? "1" : "2", true); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
 
     try {
-        RwLockTable* table = getTable("/moduleolttable");
+        RwLockTable* table = getTable(Uris::kModuleOltTable);
         const uint64_t slot = toSlotNumber(slotText);
         Database::TableLock lock(table, true);
         for (uint64_t pon = 1; pon <= 2 && slot >= 1; ++pon) {
@@ -156,12 +157,12 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
 
 void Manager::handlerNotifyOLTSetAllOffline() {
     try {
-        changeRows(getTable("/slottable"), "", "", [](Container* row) { row->setValue("qvSlotStatus", "2", true); });
+        changeRows(getTable(Uris::kSlotTable), "", "", [](Container* row) { row->setValue("qvSlotStatus", "2", true); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        changeRows(getTable("/moduleolttable"), "", "", [](Container* row) { setKeys(row, kOltOpticKeys, 4, "-"); });
+        changeRows(getTable(Uris::kModuleOltTable), "", "", [](Container* row) { setKeys(row, kOltOpticKeys, 4, "-"); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
@@ -169,7 +170,7 @@ void Manager::handlerNotifyOLTSetAllOffline() {
 
 void Manager::handlerNotifyAlarmNew(const std::string& data) {
     try {
-        RwLockTable* table = getTable("/oltalarmtable");
+        RwLockTable* table = getTable(Uris::kOltAlarmTable);
         JsonPtr root(JsonHelper::parseJObject(data));
         const cJSON* list = cJSON_GetObjectItemCaseSensitive(root.get(), "alarm_list");
         if (!cJSON_IsArray(list)) return;
@@ -180,7 +181,7 @@ void Manager::handlerNotifyAlarmNew(const std::string& data) {
             cJSON_ArrayForEach(alarm, list) {
                 // A non-object element would become an alarm row of empty texts.
                 if (!cJSON_IsObject(alarm)) continue;
-                database_->addNewObjectInTable("/oltalarmtable", JsonHelper::toString(alarm, true));
+                database_->addNewObjectInTable(Uris::kOltAlarmTable, JsonHelper::toString(alarm, true));
                 ++added;
             }
         } catch (...) {
@@ -223,13 +224,13 @@ void Manager::handlerNotifyOnuNew(const std::string& data) {
         slotNumber = 0;
     }
 
-    uint64_t id = getIdFromField("/onutable", "qvCfgONUPhysicalID", mac);
+    uint64_t id = getIdFromField(Uris::kOnuTable, "qvCfgONUPhysicalID", mac);
     if (id == 0) id = database_->insertOnuTable(&link);
 
     bool rowFound = false;
     std::string onuSlot, onuPon, onuIndex;
     try {
-        RwLockTable* table = getTable("/onutable");
+        RwLockTable* table = getTable(Uris::kOnuTable);
         Database::TableLock lock(table, true);
         // The row may have been removed by a request since the lookup: then nothing to do.
         OnuTableRow* row = id == 0 ? nullptr : static_cast<OnuTableRow*>(table->getFromId(id));
@@ -265,9 +266,9 @@ void Manager::handlerNotifyOnuNew(const std::string& data) {
     if (!rowFound) return;
 
     try {
-        uint64_t moduleId = getIdFromField("/moduleonutable", "qvOpticModuleOnuPhysicalID", mac);
+        uint64_t moduleId = getIdFromField(Uris::kModuleOnuTable, "qvOpticModuleOnuPhysicalID", mac);
         if (moduleId == 0) moduleId = database_->insertModuleOnuTable(&link, onuIndex);
-        RwLockTable* table = getTable("/moduleonutable");
+        RwLockTable* table = getTable(Uris::kModuleOnuTable);
         Database::TableLock lock(table, true);
         Container* row = moduleId == 0 ? nullptr : table->getFromId(moduleId);
         if (row != nullptr) {
@@ -319,7 +320,7 @@ void Manager::updateOnuIndexes(OnuLink* link, OnuTableRow* row, RwLockTable* onu
 void Manager::handlerNotifyONUSetAllOffline(const std::string& data) {
     const std::string slot = getSlotId(data);
     try {
-        changeRows(getTable("/onutable"), "qvCfgONUSlotIndex", slot, [](Container* row) {
+        changeRows(getTable(Uris::kOnuTable), "qvCfgONUSlotIndex", slot, [](Container* row) {
             static_cast<OnuTableRow*>(row)->setHasVlanSet(false);
             row->setValue("qvCfgONULinkStatus", "2", true);
         });
@@ -327,14 +328,14 @@ void Manager::handlerNotifyONUSetAllOffline(const std::string& data) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        changeRows(getTable("/moduleonutable"), "qvOpticModuleOnuSlotIndex", slot,
+        changeRows(getTable(Uris::kModuleOnuTable), "qvOpticModuleOnuSlotIndex", slot,
                    [](Container* row) { setKeys(row, kOnuOpticKeys, 5, "-"); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
         // Only the flags change here, so the table itself is never marked.
-        changeRows(getTable("/olttable"), "qvCfgOLTSlotIndex", slot, [](Container* row) {
+        changeRows(getTable(Uris::kOltTable), "qvCfgOLTSlotIndex", slot, [](Container* row) {
             static_cast<OltTableRow*>(row)->setHasVlanSet(0, false);
             static_cast<OltTableRow*>(row)->setHasVlanSet(1, false);
         });
@@ -356,9 +357,9 @@ void Manager::handlerNotifyGetOltConfig(const std::string& data) {
     try {
         const uint64_t slot = toSlotNumber(card.getSlotId());
         // Read before the table lock: a record lock is never taken inside a table lock here.
-        Container* info = database_->getObjectFromUri("/systeminfo");
+        Container* info = database_->getObjectFromUri(Uris::kSystemInfo);
         const std::string source = info != nullptr ? info->getValue("oltIpAddr") : "";
-        RwLockTable* table = getTable("/olttable");
+        RwLockTable* table = getTable(Uris::kOltTable);
         Database::TableLock lock(table, false);
         Container* row = table->getFromId(slot);
         if (row != nullptr) {
@@ -371,7 +372,7 @@ void Manager::handlerNotifyGetOltConfig(const std::string& data) {
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
-    if (built) sendQuenrikTask("/olt/config", &task);
+    if (built) sendQuenrikTask(Uris::kOltConfig, &task);
 }
 
 std::string Manager::getSlotId(const std::string& data) {
@@ -400,7 +401,7 @@ void Manager::removeOnuFromTables(APIData* request) {
     if (mac.empty()) return;
 
     size_t deleted = 0;
-    RwLockTable* onuTable = getTable("/onutable");
+    RwLockTable* onuTable = getTable(Uris::kOnuTable);
     try {
         Database::TableLock lock(onuTable, true);
         for (Container* row : onuTable->getAll()) {
@@ -417,7 +418,7 @@ void Manager::removeOnuFromTables(APIData* request) {
     }
     if (deleted == 0) return;
 
-    RwLockTable* moduleTable = getTable("/moduleonutable");
+    RwLockTable* moduleTable = getTable(Uris::kModuleOnuTable);
     try {
         Database::TableLock lock(moduleTable, true);
         for (Container* row : moduleTable->getAll()) {

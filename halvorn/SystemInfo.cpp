@@ -16,6 +16,7 @@
 #include "Paths.h"
 #include "SafeFile.h"
 #include "SystemManager.h"
+#include "TextRules.h"
 
 const std::string SystemInfo::kFileKeys[12] = {
     "mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface", "oltIpAddr", "oltIpMask",
@@ -227,13 +228,13 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId) {
 std::string SystemInfo::checkValue(const std::string& key, const std::string& value) {
     const std::string invalidIp = "Invalid IPv4(" + value + ") for '" + key + "'";
     if (key == "mgntIpAddr" || key == "mgntIpGateway" || key == "ntpServer") {
-        if (value == "0.0.0.0" || value == "255.255.255.255" || !isValidIPv4(value)) return invalidIp;
+        if (value == "0.0.0.0" || value == "255.255.255.255" || !TextRules::isIPv4(value)) return invalidIp;
     } else if (key == "mgntIpMask" || key == "oltIpAddr" || key == "oltIpMask") {
         // The chassis address and mask end up in "ip addr add" like the management ones.
-        if (!isValidIPv4(value)) return invalidIp;
+        if (!TextRules::isIPv4(value)) return invalidIp;
     } else if (key == "mgntIface" || key == "oltIface") {
         // Interface names go into "ip" commands unquoted: only what a kernel name can hold.
-        if (!isValidIfaceName(value)) return "Invalid interface(" + value + ") for '" + key + "'";
+        if (!TextRules::isInterfaceName(value)) return "Invalid interface(" + value + ") for '" + key + "'";
     }
     return "";
 }
@@ -357,39 +358,6 @@ void SystemInfo::setUptime(const std::string& text) {
 
 void SystemInfo::setDateTime(const std::string& text) {
     setValue("dateTime", text, true);
-}
-
-bool SystemInfo::isValidIPv4(const std::string& text) {
-    // The same language as the long-standing pattern
-    // ^(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$
-    // that is, four dot-separated numbers of one to three digits (leading zeros allowed)
-    // no greater than 255, checked by hand.
-    size_t i = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (i >= text.size() || text[i] != '.') return false;
-            ++i;
-        }
-        size_t digits = 0;
-        int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + (text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-    }
-    return i == text.size();
-}
-
-bool SystemInfo::isValidIfaceName(const std::string& text) {
-    if (text.empty() || text.size() > 15) return false;
-    for (unsigned char c : text) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                  c == '-' || c == '_' || c == ':';
-        if (!ok) return false;
-    }
-    return true;
 }
 
 bool SystemInfo::isSetcJsonData(const std::string& key) {

@@ -55,11 +55,6 @@ public:
     void setUptime(const std::string& text);
     void setDateTime(const std::string& text);
 
-    // Whole-text match of four dot-separated numbers 0..255 (at most three digits each).
-    static bool isValidIPv4(const std::string& text);
-    // 1 to 15 characters of letters, digits, '.', '-', '_', ':' (a kernel interface name
-    // that is also safe inside a shell command).
-    static bool isValidIfaceName(const std::string& text);
     // False for the read-only keys fwVersion, uptime, dateTime, product, serialNumber.
     static bool isSetcJsonData(const std::string& key);
     // The four action flags: reboot, resetFactory, restoreBackup, backup. Requests set them;

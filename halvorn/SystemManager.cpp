@@ -19,6 +19,7 @@
 #include "JsonHelper.h"
 #include "Paths.h"
 #include "SystemInfo.h"
+#include "Uris.h"
 
 extern char** environ;
 
@@ -88,7 +89,7 @@ int SystemManager::execCommand(const std::string& cmd, std::string* output) {
 
 void SystemManager::init() {
     try {
-        auto* info = dynamic_cast<SystemInfo*>(Database::getInstance()->getObjectFromUri("/systeminfo"));
+        auto* info = dynamic_cast<SystemInfo*>(Database::getInstance()->getObjectFromUri(Uris::kSystemInfo));
         if (!info) return;
         info_.store(info);
         initMgntNetwork(info);
@@ -137,7 +138,7 @@ void SystemManager::initSNMPAgent(SystemInfo* info) {
 }
 
 void SystemManager::doResetFactory() {
-    execCommand("rm -r " + shellPath("/mnt/db/json"));
+    execCommand("rm -r " + shellPath(Uris::kDbFolder));
 }
 
 void SystemManager::doReboot() {
@@ -209,8 +210,8 @@ void SystemManager::threadLedWorker() {
 // typeflag (156, 1: '0' or NUL regular file, '5' folder, anything else refused),
 // magic (257, 6: "ustar"), prefix (345, 155: ustar's leading path part).
 std::string SystemManager::checkRestoreArchive(const char* data, size_t length) {
-    static const std::set<std::string> kAllowed = {"./onutable.json", "./olttable.json", "./systeminfo.json",
-                                                   "./privatestore.json"};
+    static const std::set<std::string> kAllowed = {Uris::kOnuTableMember, Uris::kOltTableMember, Uris::kSystemInfoMember,
+                                                   Uris::kPrivateStoreMember};
     constexpr size_t kBlock = 512;
     if (length == 0) return "the archive is empty";
     if (length % kBlock != 0) return "not a tar archive (size is not a multiple of 512)";
@@ -268,7 +269,7 @@ std::string SystemManager::checkRestoreArchive(const char* data, size_t length) 
         }
         uint64_t blocks = (size + kBlock - 1) / kBlock;
         if (blocks > (length - offset - kBlock) / kBlock) return "truncated archive (member '" + name + "')";
-        if (name == "./systeminfo.json") {
+        if (name == Uris::kSystemInfoMember) {
             // A record that asks for an action is not a backup of ours (a hand-made or foreign
             // archive, or one of a card that saved the whole record).
             JsonPtr record(cJSON_ParseWithLength(reinterpret_cast<const char*>(h + kBlock), static_cast<size_t>(size)));

@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "IPCWorker.h"
 #include "PMTask.h"
+#include "Uris.h"
 
 Manager* Manager::getInstance() {
     // Never destroyed: the slot threads run until the process ends.
@@ -35,8 +36,8 @@ void Manager::waitForFinish() {
 void Manager::doReportAllOffline() {
     try {
         IPCWorker* notifier = IPCWorker::getInstance();
-        notifier->addNotification("/olt/set/all/offline", "{}");
-        notifier->addNotification("/onu/set/all/offline", "{}");
+        notifier->addNotification(Uris::kOltSetAllOffline, "{}");
+        notifier->addNotification(Uris::kOnuSetAllOffline, "{}");
     } catch (const Exception& e) {
         std::printf("%s\n", e.getMessage().c_str());
     } catch (...) {
@@ -49,7 +50,7 @@ void Manager::handlerApiRequest(APIData* request) {
     try {
         task->parseTask(*request);
         const std::string name = task->getTask();
-        if (name.rfind("/slot/onu/", 0) == 0 && task->getDataValue("mac_address").empty())
+        if (name.rfind(Uris::kSlotOnuPrefix, 0) == 0 && task->getDataValue("mac_address").empty())
             throw Exception("MAC Address not set for task /slot/onu", __func__, __LINE__);
         const std::string slotText = task->getDataValue("slot_id");
         // A text that is not a number fails here with the standard conversion error, which

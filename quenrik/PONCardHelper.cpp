@@ -9,6 +9,7 @@
 #include "OnuLink.h"
 #include "SocketHelper.h"
 #include "TKMessage.h"
+#include "Uris.h"
 
 PONCardHelper::PONCardHelper() { alarmReport_.clearList(kAlarmList); }
 
@@ -102,7 +103,7 @@ void PONCardHelper::notify(const std::string& uri, const std::string& data) {
 void PONCardHelper::doReportAllOnuOffline() {
     runOperation(__func__, [&] {
         // Only the slot number, which is always decimal digits.
-        notify("/onu/set/all/offline", "{\"slot_id\":\"" + slot_ + "\"}");
+        notify(Uris::kOnuSetAllOffline, "{\"slot_id\":\"" + slot_ + "\"}");
         return true;
     });
 }
@@ -113,14 +114,14 @@ void PONCardHelper::doReportOLTModule() {
         // Marked first: a status the ping loop changes while the record is being sent clears
         // the mark again and is sent at the next pass instead of being lost.
         card_.setStatusReported(true);
-        notify("/olt/new/report", card_.getJsonData());
+        notify(Uris::kOltNewReport, card_.getJsonData());
         return true;
     });
 }
 
 void PONCardHelper::doRequestConfig() {
     runOperation(__func__, [&] {
-        notify("/olt/get/config", card_.getJsonData());
+        notify(Uris::kOltGetConfig, card_.getJsonData());
         return true;
     });
 }
@@ -133,7 +134,7 @@ void PONCardHelper::setOLTOnlineStatus(bool online) {
 
 void PONCardHelper::doReportOnu(OnuLink* link) {
     runOperation(__func__, [&] {
-        notify("/onu/new", link->getJsonData());
+        notify(Uris::kOnuNew, link->getJsonData());
         link->setStatusReported(true);
         return true;
     });

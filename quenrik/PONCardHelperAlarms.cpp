@@ -13,6 +13,7 @@
 #include "TKHelper.h"
 #include "TKMessage.h"
 #include "TableRows.h"
+#include "Uris.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ void PONCardHelper::doReportAlarmToHalvorn() {
     runOperation(__func__, [&] {
         if (alarmReport_.getListSize(kAlarmList) == 0) return true;
         // {"alarm_list":[<row>...]}: the rows as they print compactly, each one object.
-        notify("/olt/alarm/new", "{\"alarm_list\":" + JsonHelper::toString(alarmReport_.getList(kAlarmList), true) + "}");
+        notify(Uris::kOltAlarmNew, "{\"alarm_list\":" + JsonHelper::toString(alarmReport_.getList(kAlarmList), true) + "}");
         clearAllAlarm();
         return true;
     });

@@ -1,13 +1,13 @@
 // Start, the main loop and the task loop of a slot.
 #include "PONCardTask.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 
 #include "Exception.h"
 #include "PMTask.h"
 #include "SocketHelper.h"
+#include "TextRules.h"
+#include "Uris.h"
 
 namespace {
 
@@ -68,12 +68,6 @@ std::string PONCardTask::getOltIpAddress() const {
 std::string PONCardTask::getSourceIpAddress() const {
     std::lock_guard<std::mutex> lock(addressMutex_);
     return sourceIpAddress_;
-}
-
-bool PONCardTask::isIPv4(const std::string& text) {
-    in_addr address{};
-    // inet_pton takes exactly four dotted decimal parts, nothing before or after them.
-    return !text.empty() && text.size() <= 15 && ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 void PONCardTask::setOltIpAddress(const std::string& ip) {
@@ -198,30 +192,30 @@ void PONCardTask::runTask(const PMTask& task) {
     const std::string name = task.getTask();
     const std::string mac = task.getDataValue("mac_address");
     std::lock_guard<std::mutex> lock(slotMutex_);
-    if (name == "/slot/enable") {
+    if (name == Uris::kSlotEnable) {
         helper_.doEnableOLT();
-    } else if (name == "/slot/disable") {
+    } else if (name == Uris::kSlotDisable) {
         helper_.doDisableOLT();
-    } else if (name == "/slot/reset") {
+    } else if (name == Uris::kSlotReset) {
         helper_.doResetOLT();
         helper_.setHasRequestConfig(false);
-    } else if (name == "/slot/restore-default") {
+    } else if (name == Uris::kSlotRestoreDefault) {
         helper_.doRestoreDefault();
-    } else if (name == "/slot/onu/remove") {
+    } else if (name == Uris::kSlotOnuRemove) {
         helper_.clearAllProvisioningForLogicalLink(mac);
         helper_.removeMacFromOnuList(mac);
-    } else if (name == "/slot/onu/reset") {
+    } else if (name == Uris::kSlotOnuReset) {
         helper_.doResetOnu(mac);
-    } else if (name == "/olt/config") {
+    } else if (name == Uris::kOltConfig) {
         runConfigTaskLocked(task);
-    } else if (name == "/slot/onu/set/vlanid") {
+    } else if (name == Uris::kSlotOnuSetVlanId) {
         helper_.doSetOnuVlan(task.getDataValue("vlan_id"), mac);
-    } else if (name == "/olt/vlan") {
+    } else if (name == Uris::kOltVlan) {
         helper_.doSetOltVlan(task.getDataValue("pon_number"), task.getDataValue("vlan_id"),
                              task.getDataValue("discard_untagged"));
-    } else if (name == "/slot/onu/disable") {
+    } else if (name == Uris::kSlotOnuDisable) {
         helper_.doDisableOnu(mac);
-    } else if (name == "/slot/onu/enable") {
+    } else if (name == Uris::kSlotOnuEnable) {
         helper_.doEnableOnu(mac);
     }
     // Any other name: accepted and dropped without effect.
@@ -235,7 +229,7 @@ void PONCardTask::runConfigTaskLocked(const PMTask& task) {
     // anything changes: the slot keeps its addresses and its state.
     for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"src_ip_address", source},
                                      std::pair<const char*, const std::string&>{"ip_address", olt}}) {
-        if (!value.empty() && !isIPv4(value)) {
+        if (!value.empty() && !TextRules::isPlainIPv4(value)) {
             std::printf("%s[%d]: Exception: Invalid IPv4(%s) for '%s', task /olt/config of slot %s ignored\n",
                         "runTask", __LINE__, value.c_str(), key, slot_.c_str());
             return;

@@ -57,10 +57,6 @@ public:
     size_t getTaskQueueSizeForTest();
     void setSlotForTest(const std::string& slot) { slot_ = slot; }
 
-    // Dotted-quad IPv4 text and nothing else, so that an address can never carry anything
-    // into the ping command line.
-    static bool isIPv4(const std::string& text);
-
 private:
     void mainLoop();
     void taskLoop();

@@ -1,6 +1,7 @@
 #include "QvCfgOltTable.h"
 
 #include "TableRows.h"
+#include "Uris.h"
 
 qvCfgOLTTable_entry* qvCfgOLTTable_head = nullptr;
 RwLockTable rwltOltTableRow;
@@ -13,7 +14,7 @@ using Table = MibTable<Entry, OltTableRow>;
 Table& table() {
     static Table instance({"qvCfgOLTTable",
                            {3, 2, 6, 3, 1},
-                           "/olttable",
+                           Uris::kOltTable,
                            38,
                            true,
                            false,

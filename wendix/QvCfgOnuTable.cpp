@@ -1,6 +1,7 @@
 #include "QvCfgOnuTable.h"
 
 #include "TableRows.h"
+#include "Uris.h"
 
 qvCfgONUTable_entry* qvCfgONUTable_head = nullptr;
 RwLockTable rwltOnuTableRow;
@@ -14,7 +15,7 @@ Table& table() {
     static Table instance(
         {"qvCfgONUTable",
          {3, 2, 6, 3, 2},
-         "/onutable",
+         Uris::kOnuTable,
          39,
          true,
          true,

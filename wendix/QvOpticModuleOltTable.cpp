@@ -1,6 +1,7 @@
 #include "QvOpticModuleOltTable.h"
 
 #include "TableRows.h"
+#include "Uris.h"
 
 qvOpticModuleOltTable_entry* qvOpticModuleOltTable_head = nullptr;
 RwLockTable rwltModuleoltTableRow;
@@ -14,7 +15,7 @@ Table& table() {
     static Table instance(
         {"qvOpticModuleOltTable",
          {3, 2, 6, 14, 1},
-         "/moduleolttable",
+         Uris::kModuleOltTable,
          6,
          false,
          false,

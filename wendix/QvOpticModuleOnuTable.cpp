@@ -1,6 +1,7 @@
 #include "QvOpticModuleOnuTable.h"
 
 #include "TableRows.h"
+#include "Uris.h"
 
 qvOpticModuleOnuTable_entry* qvOpticModuleOnuTable_head = nullptr;
 RwLockTable rwltModuleonuTableRow;
@@ -14,7 +15,7 @@ Table& table() {
     static Table instance(
         {"qvOpticModuleOnuTable",
          {3, 2, 6, 14, 2},
-         "/moduleonutable",
+         Uris::kModuleOnuTable,
          8,
          false,
          true,

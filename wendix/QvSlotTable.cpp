@@ -1,6 +1,7 @@
 #include "QvSlotTable.h"
 
 #include "TableRows.h"
+#include "Uris.h"
 
 qvSlotTable_entry* qvSlotTable_head = nullptr;
 RwLockTable rwltSlotTableRow;
@@ -13,7 +14,7 @@ using Table = MibTable<Entry, SlotTableRow>;
 Table& table() {
     static Table instance({"qvSlotTable",
                            {3, 1, 9, 1},
-                           "/slottable",
+                           Uris::kSlotTable,
                            5,
                            true,
                            false,

@@ -18,6 +18,7 @@
 #include "Helper.h"
 #include "SystemInfo.h"
 #include "SystemManager.h"
+#include "TextRules.h"
 #include "cjson/cJSON.h"
 
 namespace {
@@ -107,14 +108,14 @@ TEST(SystemUnits, ParseUptime) {
 
 TEST(SystemUnits, ValueChecks) {
     for (const char* ok : {"0.0.0.0", "255.255.255.255", "192.168.000.1", "1.2.3.4", "099.00.1.249", "250.251.252.253"})
-        EXPECT_TRUE(SystemInfo::isValidIPv4(ok)) << ok;
+        EXPECT_TRUE(TextRules::isIPv4(ok)) << ok;
     for (const char* bad : {"", "256.1.1.1", "300.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.0004", " 1.2.3.4", "1.2.3.4\n",
                             "a.b.c.d", "1..2.3", "1.2.3.4.", ".1.2.3", "1.2.3.260", "-1.2.3.4", "1.2.3.+4"})
-        EXPECT_FALSE(SystemInfo::isValidIPv4(bad)) << bad;
+        EXPECT_FALSE(TextRules::isIPv4(bad)) << bad;
     for (const char* ok : {"eth0", "br0.10", "eth0:1", "wlan_x-1", "abcdefghijklmno"})
-        EXPECT_TRUE(SystemInfo::isValidIfaceName(ok)) << ok;
+        EXPECT_TRUE(TextRules::isInterfaceName(ok)) << ok;
     for (const char* bad : {"", "abcdefghijklmnop", "eth0 ", "eth0;reboot", "$(x)", "a/b", "a'b"})
-        EXPECT_FALSE(SystemInfo::isValidIfaceName(bad)) << bad;
+        EXPECT_FALSE(TextRules::isInterfaceName(bad)) << bad;
 }
 
 class SystemInfoRecord : public ::testing::Test {

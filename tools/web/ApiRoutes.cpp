@@ -4,6 +4,7 @@
 #include <map>
 
 #include "JsonHelper.h"
+#include "Uris.h"
 #include "Validation.h"
 #include "WebApp.h"
 #include "WebJson.h"
@@ -71,12 +72,12 @@ HttpResponse WebApp::history(const std::string& route) const {
 // the newest alarms and the card's identity. Built here so a phone fetches a few kilobytes
 // instead of every table.
 HttpResponse WebApp::overview() {
-    JsonPtr info = parseOrThrow(link_.get("/systeminfo"), "systeminfo");
-    JsonPtr slots = parseOrThrow(link_.get("/slottable"), "slottable");
-    JsonPtr olts = parseOrThrow(link_.get("/olttable"), "olttable");
-    JsonPtr modules = parseOrThrow(link_.get("/moduleolttable"), "moduleolttable");
-    JsonPtr onus = parseOrThrow(link_.get("/onutable"), "onutable");
-    JsonPtr alarms = parseOrThrow(link_.get("/oltalarmtable"), "oltalarmtable");
+    JsonPtr info = parseOrThrow(link_.get(Uris::kSystemInfo), "systeminfo");
+    JsonPtr slots = parseOrThrow(link_.get(Uris::kSlotTable), "slottable");
+    JsonPtr olts = parseOrThrow(link_.get(Uris::kOltTable), "olttable");
+    JsonPtr modules = parseOrThrow(link_.get(Uris::kModuleOltTable), "moduleolttable");
+    JsonPtr onus = parseOrThrow(link_.get(Uris::kOnuTable), "onutable");
+    JsonPtr alarms = parseOrThrow(link_.get(Uris::kOltAlarmTable), "oltalarmtable");
 
     struct Count {
         int online = 0, total = 0;

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "JsonHelper.h"
+#include "Uris.h"
 #include "WebJson.h"
 
 OpticsSampler::OpticsSampler(HalvornLink& link, OpticsHistory& history, int periodSeconds)
@@ -76,8 +77,8 @@ std::map<std::string, OpticsHistory::Values> OpticsSampler::parse(const std::str
 
 bool OpticsSampler::sampleOnce(time_t now) {
     try {
-        const ApiClient::Response olt = link_.get("/moduleolttable");
-        const ApiClient::Response onu = link_.get("/moduleonutable");
+        const ApiClient::Response olt = link_.get(Uris::kModuleOltTable);
+        const ApiClient::Response onu = link_.get(Uris::kModuleOnuTable);
         if (!olt.err.empty() || !onu.err.empty()) return false;
         history_.addSample(now, parse(olt.data, onu.data));
         return true;

@@ -13,6 +13,7 @@
 
 #include "JsonHelper.h"
 #include "Paths.h"
+#include "Uris.h"
 #include "Validation.h"
 #include "WebApp.h"
 #include "WebJson.h"
@@ -65,19 +66,19 @@ std::string fields(const validation::Result& r) {
 // GET of either, PUT of the system settings: the route table lets no other through.
 HttpResponse WebApp::settings(const HttpRequest& request) {
     const bool interfaces = request.path == "/api/network-interfaces";
-    if (request.method == "GET") return fromHalvorn(link_.get(interfaces ? "/network-interfaces" : "/systeminfo"));
+    if (request.method == "GET") return fromHalvorn(link_.get(interfaces ? Uris::kNetworkInterfaces : Uris::kSystemInfo));
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkSettingsChange(change.get());
     if (!check.errors.empty())
         return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields(check) + "}}");
-    const ApiClient::Response r = link_.set("/systeminfo", check.data);
+    const ApiClient::Response r = link_.set(Uris::kSystemInfo, check.data);
     if (!r.err.empty()) return fromHalvorn(r);
-    return fromHalvorn(link_.get("/systeminfo"));
+    return fromHalvorn(link_.get(Uris::kSystemInfo));
 }
 
 HttpResponse WebApp::systemFlag(const std::string& flag, const std::string& message) {
-    const ApiClient::Response r = link_.set("/systeminfo", "{" + webjson::quote(flag) + ":\"1\"}");
+    const ApiClient::Response r = link_.set(Uris::kSystemInfo, "{" + webjson::quote(flag) + ":\"1\"}");
     if (!r.err.empty()) return fromHalvorn(r);
     return jsonResponse(202, "{\"message\":" + webjson::quote(message) + "}");
 }
@@ -90,14 +91,14 @@ HttpResponse WebApp::backup() {
     const std::string path = Paths::resolve("/tmp/backupConfig.bin");
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         return errorResponse(500, "Cannot remove the old backup file: " + std::string(std::strerror(errno)));
-    const ApiClient::Response r = link_.set("/systeminfo", "{\"backup\":\"1\"}");
+    const ApiClient::Response r = link_.set(Uris::kSystemInfo, "{\"backup\":\"1\"}");
     if (!r.err.empty()) return fromHalvorn(r);
     const auto deadline = std::chrono::steady_clock::now() + config_.backupWait;
     for (;;) {
         std::this_thread::sleep_for(config_.backupPoll);
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0) {
-            const ApiClient::Response info = link_.get("/systeminfo");
+            const ApiClient::Response info = link_.get(Uris::kSystemInfo);
             JsonPtr json(cJSON_Parse(info.data.c_str()));
             if (info.err.empty() && webjson::stringMember(json.get(), "backup") == "0") break;
         }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <set>
 
+#include "TextRules.h"
+#include "Uris.h"
 #include "WebJson.h"
 
 namespace validation {
@@ -37,27 +39,25 @@ std::string onu2onu(const std::string& key, const std::string& v) {
     return v == "0" || v == "1" || v == "2" ? "" : "Invalid value(" + v + ") for '" + key + "': 2 on, 1 or 0 off";
 }
 std::string vlan(const std::string& key, const std::string& v) {
-    return v.empty() || numberIn(v, 0, 4094) ? "" : "Invalid VLAN(" + v + ") for '" + key + "': 1 to 4094, or 0 or empty for none";
+    return v.empty() || TextRules::isVlanId(v) ? "" : "Invalid VLAN(" + v + ") for '" + key + "': 1 to 4094, or 0 or empty for none";
 }
 std::string hostAddress(const std::string& key, const std::string& v) {
-    return isIPv4(v) && v != "0.0.0.0" && v != "255.255.255.255" ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
+    return TextRules::isIPv4(v) && v != "0.0.0.0" && v != "255.255.255.255" ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
 }
 std::string anyAddress(const std::string& key, const std::string& v) {
-    return isIPv4(v) ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
+    return TextRules::isIPv4(v) ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
 }
 // Names shown in tables and sent over SNMP: printable, no control characters, bounded.
 std::string name(const std::string& key, const std::string& v) {
-    if (v.size() > 64) return "Name too long for '" + key + "': at most 64 bytes";
-    for (unsigned char c : v)
-        if (c < 0x20 || c == 0x7f) return "Invalid character in '" + key + "'";
+    const TextRules::NameFault fault = TextRules::checkName(v);
+    if (fault == TextRules::NameFault::kTooLong) return "Name too long for '" + key + "': at most 64 bytes";
+    if (fault == TextRules::NameFault::kControlCharacter) return "Invalid character in '" + key + "'";
     return "";
 }
-// Interface names go into the daemon's shell commands: keep them to what Linux allows
-// and the shell cannot misread.
+// Interface names go into the daemon's shell commands: the daemon's own rule, so what the
+// page accepts the daemon stores.
 std::string iface(const std::string& key, const std::string& v) {
-    bool ok = !v.empty() && v.size() <= 15;
-    for (char c : v) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.');
-    return ok ? "" : "Invalid interface(" + v + ") for '" + key + "'";
+    return TextRules::isInterfaceName(v) ? "" : "Invalid interface(" + v + ") for '" + key + "'";
 }
 std::string port(const std::string& key, const std::string& v) {
     return numberIn(v, 1, 65535) && v[0] != '-' ? "" : "Invalid port(" + v + ") for '" + key + "': 1 to 65535";
@@ -119,34 +119,6 @@ std::string Result::joinedErrors() const {
     return out;
 }
 
-bool isIPv4(const std::string& text) {
-    size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.') return false;
-            ++pos;
-        }
-        size_t start = pos;
-        while (pos < text.size() && pos - start < 4 && text[pos] >= '0' && text[pos] <= '9') ++pos;
-        const size_t len = pos - start;
-        if (len == 0 || len > 3) return false;
-        if (std::stoi(text.substr(start, len)) > 255) return false;
-    }
-    return pos == text.size();
-}
-
-bool isMac(const std::string& text) {
-    if (text.size() != 17) return false;
-    for (size_t i = 0; i < 17; ++i) {
-        if (i % 3 == 2) {
-            if (text[i] != ':') return false;
-        } else if (!std::isxdigit(static_cast<unsigned char>(text[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 Result checkRowChange(const std::string& table, const cJSON* change) {
     static const std::map<std::string, Check> olt = {
         {"qvCfgOLTName", name},           {"qvCfgOLTIpAddress", hostAddress},   {"qvCfgOLTOnu2Onu", onu2onu},
@@ -183,9 +155,9 @@ Result checkActionData(const std::string& action, const cJSON* data) {
     if (!(allDigits(slotText) && slotText.size() == 1 && slotText[0] >= '1' && slotText[0] <= '8'))
         r.errors["slot_id"] = "Invalid slot(" + slotText + ") for 'slot_id': 1 to 8";
     std::string out = "{\"slot_id\":" + webjson::quote(slotText);
-    if (action.rfind("/slot/onu/", 0) == 0) {
+    if (action.rfind(Uris::kSlotOnuPrefix, 0) == 0) {
         const std::string mac = webjson::stringMember(data, "mac_address");
-        if (!isMac(mac))
+        if (!TextRules::isMacAddress(mac))
             r.errors["mac_address"] = "Invalid MAC address(" + mac + ") for 'mac_address'";
         out += ",\"mac_address\":" + webjson::quote(mac);
     }

@@ -21,12 +21,6 @@ struct Result {
     std::string joinedErrors() const;           // the messages joined by ","
 };
 
-// Four dot-separated decimal numbers 0..255, at most three digits each (leading zeros
-// allowed): the same language as Halvorn's own check.
-bool isIPv4(const std::string& text);
-// Six pairs of hex digits separated by colons.
-bool isMac(const std::string& text);
-
 // A change of "/olttable/<id>" or "/onutable/<id>"; table is "olttable" or "onutable".
 Result checkRowChange(const std::string& table, const cJSON* change);
 // A change of "/systeminfo" through the settings page (the four action flags are refused:

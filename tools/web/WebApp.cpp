@@ -8,6 +8,7 @@
 
 #include "Helper.h"
 #include "JsonHelper.h"
+#include "Uris.h"
 #include "Validation.h"
 #include "WebJson.h"
 
@@ -36,8 +37,10 @@ bool isHexOrColon(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >=
 
 // Whether one path segment fits one placeholder of a route's shape.
 bool fitsPlaceholder(const std::string& name, const std::string& segment) {
-    static const std::set<std::string> tables = {"onutable",       "olttable",       "slottable",
-                                                 "moduleolttable", "moduleonutable", "oltalarmtable"};
+    // A table's route segment is its URI without the leading '/'.
+    static const std::set<std::string> tables = {Uris::kOnuTable + 1,       Uris::kOltTable + 1,
+                                                 Uris::kSlotTable + 1,      Uris::kModuleOltTable + 1,
+                                                 Uris::kModuleOnuTable + 1, Uris::kOltAlarmTable + 1};
     if (name == "table") return tables.count(segment) > 0;
     if (name == "id") {
         if (segment.empty() || segment.size() > 19) return false;
@@ -219,17 +222,17 @@ const std::vector<WebApp::Route>& WebApp::routes() {
         {"POST", "/logout", false, [](WebApp& app, const Call& c) { return app.logout(c.auth); }},
         {"POST", "/credentials", false, [](WebApp& app, const Call& c) { return app.credentials(c.request, c.auth); }},
         {"GET", "/overview", false, [](WebApp& app, const Call&) { return app.overview(); }},
-        {"POST", "/slot/enable", false, action},
-        {"POST", "/slot/disable", false, action},
-        {"POST", "/slot/reset", false, action},
-        {"POST", "/slot/restore-default", false, action},
-        {"POST", "/slot/onu/reset", false, action},
-        {"POST", "/slot/onu/remove", false, action},
+        {"POST", Uris::kSlotEnable, false, action},
+        {"POST", Uris::kSlotDisable, false, action},
+        {"POST", Uris::kSlotReset, false, action},
+        {"POST", Uris::kSlotRestoreDefault, false, action},
+        {"POST", Uris::kSlotOnuReset, false, action},
+        {"POST", Uris::kSlotOnuRemove, false, action},
         // The shape is history's to check: any other method is refused before it is looked at.
         {"GET", "/history/*", false, [](WebApp& app, const Call& c) { return app.history(c.route); }},
-        {"GET", "/systeminfo", false, settings},
-        {"PUT", "/systeminfo", false, settings},
-        {"GET", "/network-interfaces", false, settings},
+        {"GET", Uris::kSystemInfo, false, settings},
+        {"PUT", Uris::kSystemInfo, false, settings},
+        {"GET", Uris::kNetworkInterfaces, false, settings},
         {"GET", "/backup", false, [](WebApp& app, const Call&) { return app.backup(); }},
         {"POST", "/restore", false, [](WebApp& app, const Call& c) { return app.restore(c.request); }},
         {"POST", "/factory-reset", false,
@@ -319,7 +322,7 @@ HttpResponse WebApp::logout(const Auth& auth) {
 
 // The stored credentials, read afresh for every check; the hash stays in this process.
 std::string WebApp::storedPasswordHash(std::string& user) {
-    const ApiClient::Response r = link_.get("/privatestore");
+    const ApiClient::Response r = link_.get(Uris::kPrivateStore);
     if (!r.err.empty()) throw std::runtime_error("credentials not readable: " + r.err);
     JsonPtr store(cJSON_Parse(r.data.c_str()));
     user = webjson::stringMember(store.get(), "wAdmUser");
@@ -391,7 +394,7 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
             fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
         return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
     }
-    const ApiClient::Response r = link_.set("/privatestore", "{\"wAdmUser\":" + webjson::quote(user) +
+    const ApiClient::Response r = link_.set(Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
                                                                  ",\"wAdmPass\":" +
                                                                  webjson::quote(Helper::getPasswordHash(password)) + "}");
     if (!r.err.empty()) return errorResponse(502, r.err);

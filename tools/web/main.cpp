@@ -17,6 +17,7 @@
 #include "Paths.h"
 #include "Sessions.h"
 #include "StaticFiles.h"
+#include "Uris.h"
 #include "WebApp.h"
 #include "WebJson.h"
 
@@ -29,7 +30,7 @@ int portFromHalvorn(HalvornLink& link, const sigset_t& stopSignals) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Options::kStartWaitSeconds);
     for (bool said = false;; said = true) {
         try {
-            const ApiClient::Response r = link.get("/systeminfo");
+            const ApiClient::Response r = link.get(Uris::kSystemInfo);
             JsonPtr info(cJSON_Parse(r.data.c_str()));
             const std::string text = webjson::stringMember(info.get(), "webPort");
             const int port = std::atoi(text.c_str());

@@ -179,7 +179,7 @@ int ApiClient::getExchangeTimeoutMs() const {
     return static_cast<int>(std::min<int64_t>(sum, INT_MAX));
 }
 
-std::string ApiClient::text(const std::string& form, const std::string& why) const {
+std::string ApiClient::text(const std::string& form, const std::string& why, int ms) const {
     // One pass from left to right: what is put in is never read as a field itself.
     std::string out;
     for (size_t at = 0; at < form.size();) {
@@ -187,7 +187,7 @@ std::string ApiClient::text(const std::string& form, const std::string& why) con
             out += portFile_;
             at += 6;
         } else if (form.compare(at, 4, "{ms}") == 0) {
-            out += std::to_string(getExchangeTimeoutMs());
+            out += std::to_string(ms);
             at += 4;
         } else if (form.compare(at, 5, "{why}") == 0) {
             out += why;
@@ -256,12 +256,13 @@ ApiClient::Response ApiClient::request(const std::string& action, const std::str
     // behind a client that never lets go. An interrupted try counts as a busy one, so the
     // limit holds however often it happens.
     const Clock::time_point lockDeadline = options_.lockWaitMs > 0 ? within(options_.lockWaitMs) : deadline;
+    const int lockLimitMs = lockDeadline < deadline ? options_.lockWaitMs : timeoutMs;
     for (int pauseMs = std::max(options_.lockPauseMs, 1);;) {
         if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0) break;
         if (errno != EWOULDBLOCK && errno != EINTR)
             throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
         const int left = msUntil(lockDeadline);
-        if (left == 0) throw Exception(text(options_.texts.channelBusy), __func__, __LINE__);
+        if (left == 0) throw Exception(text(options_.texts.channelBusy, "", lockLimitMs), __func__, __LINE__);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pauseMs, left)));
         pauseMs = std::min(pauseMs * 2, std::max(options_.lockPauseMaxMs, 1));
     }

@@ -33,7 +33,8 @@ public:
     static constexpr int kNoExchangeTimeout = -1;
 
     // The failure texts, each a template: "{file}" stands for the port file, "{ms}" for the
-    // exchange time-out in milliseconds, "{why}" for the channel's own error message.
+    // time-out that ran out in milliseconds (the exchange's, or the lock wait's when that
+    // ended first), "{why}" for the channel's own error message.
     struct Texts {
         std::string noPortFile = "Halvorn not reachable: no port file {file}";
         // The port file is there but cannot be opened.
@@ -130,7 +131,7 @@ private:
     bool stampOf(PortFileStamp& stamp) const;
     void rememberUnreachable();
     // The template with its fields filled in.
-    std::string text(const std::string& form, const std::string& why = "") const;
+    std::string text(const std::string& form, const std::string& why = "", int ms = 0) const;
 
     std::string portFile_;
     int ownPort_;

@@ -1,6 +1,7 @@
 // The API client against a stand-in daemon that stops at each step of an exchange: every
 // call ends within the client's exchange time-out with the reason, and lets go of the
-// channel's lock, so the next client gets its turn. No real daemon here.
+// channel's lock, so the next client gets its turn; and the callers' own options (limits,
+// texts, the hold on a silent daemon). No real daemon here.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <thread>
 
 #include "../ipc/OstrelTestKit.h"
 #include "ApiClient.h"
@@ -127,4 +129,128 @@ TEST(ApiClientTimeout, DefaultTimeoutCoversEveryPhase) {
     EXPECT_EQ(client.getExchangeTimeoutMs(), 1000 + 2000 + 1000 + 2 * ApiClient::kTransferTimeoutMs);
     client.setExchangeTimeoutMs(700);
     EXPECT_EQ(client.getExchangeTimeoutMs(), 700);
+    client.setExchangeTimeoutMs(ApiClient::kNoExchangeTimeout);
+    EXPECT_EQ(client.getExchangeTimeoutMs(), -1);
+
+    ApiClient::Options o;
+    o.portFileWaitMs = 0;
+    o.pingAttempts = 1;
+    o.pingTimeoutMs = 300;
+    o.transferTimeoutMs = 100;
+    o.responseTimeoutMs = 400;
+    EXPECT_EQ(ApiClient("/nonexistent", 1, o).getExchangeTimeoutMs(), 0 + 300 + 400 + 2 * 100);
+}
+
+// Each caller's texts and limits, in the form the SNMP agent uses them: the port file tested
+// once, no exchange time-out, the lock waited for on its own limit.
+TEST(ApiClientOptions, EveryFailureSaysWhyInTheCallersOwnWords) {
+    struct Case {
+        const char* name;
+        std::string expected;  // "%f" stands for the port file, "%p" for the daemon's port
+        bool underAFile = false;
+        bool noPortFile = false;
+        bool lockHeld = false;
+        int exchangeTimeoutMs = ApiClient::kNoExchangeTimeout;
+    };
+    const Case cases[] = {
+        {"no port file", "no file %f", false, true},
+        {"port file unreadable", "cannot open %f", true},
+        {"lock held, own limit", "busy %f for 200 ms", false, false, true},
+        {"lock held, exchange time-out first", "busy %f for 150 ms", false, false, true, 150},
+        {"daemon silent", "Impossible to ping server lo0:%p, on %f"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        RawPeer daemon;  // never answers
+        std::string portFile = dir.file("snmp.ipc");
+        if (c.underAFile) {
+            writeFile(dir.file("plain"), "");
+            portFile = dir.file("plain") + "/snmp.ipc";
+        } else if (!c.noPortFile) {
+            writeFile(portFile, std::to_string(daemon.port()));
+        }
+        int holder = c.lockHeld ? ::open(portFile.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (c.lockHeld) {
+            ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        }
+
+        ApiClient::Options o;
+        o.portFileWaitMs = 0;
+        o.pingAttempts = 1;
+        o.pingTimeoutMs = 200;
+        o.lockWaitMs = 200;
+        o.exchangeTimeoutMs = c.exchangeTimeoutMs;
+        o.texts.noPortFile = "no file {file}";
+        o.texts.portFileUnreadable = "cannot open {file}";
+        o.texts.channelBusy = "busy {file} for {ms} ms";
+        o.texts.notSent = "{why}, on {file}";
+        const int clientPort = freePort();
+        ApiClient client(portFile, clientPort, o);
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            Aside call(clientPort, [&] {
+                try {
+                    client.request("get", "/slottable", "");
+                } catch (const Exception& e) {
+                    error = e.getMessage();
+                }
+            });
+            EXPECT_TRUE(call.finish()) << "the exchange went past its limits";
+        }
+        // Each of these ends on a limit of a few hundred milliseconds (the port file is not
+        // waited for): well within the defaults' seconds.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+        if (holder >= 0) ::close(holder);
+        std::string expected = c.expected;
+        if (size_t at = expected.find("%f"); at != std::string::npos) expected.replace(at, 2, portFile);
+        if (size_t at = expected.find("%p"); at != std::string::npos)
+            expected.replace(at, 2, std::to_string(daemon.port()));
+        EXPECT_EQ(error, expected);
+    }
+}
+
+// After a daemon that took no request, the client does not ask again (and pays the ping
+// again) until the hold is over or the port file is rewritten by a restarted daemon.
+TEST(ApiClientOptions, ASilentDaemonIsHeldUnreachableUntilTheHoldEndsOrItsPortFileChanges) {
+    struct Case {
+        const char* name;
+        int holdMs;
+        bool rewrite;  // else: the hold runs out
+    };
+    const Case cases[] = {{"port file rewritten", 60000, true}, {"hold over", 300, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string portFile = dir.file("snmp.ipc");
+        RawPeer daemon;  // never answers
+        writeFile(portFile, std::to_string(daemon.port()));
+        ApiClient::Options o;
+        o.pingAttempts = 1;
+        o.pingTimeoutMs = 200;
+        o.unreachableHoldMs = c.holdMs;
+        ApiClient client(portFile, freePort(), o);
+        auto attempt = [&] {
+            try {
+                client.request("get", "/slottable", "");
+                return std::string("answered");
+            } catch (const Exception& e) {
+                return e.getMessage();
+            }
+        };
+        const std::string noPing = "Halvorn not reachable: Impossible to ping server lo0:" + std::to_string(daemon.port());
+        EXPECT_EQ(attempt(), noPing);
+        EXPECT_TRUE(daemon.receive(1000));
+        EXPECT_EQ(attempt(), "Halvorn did not answer on " + portFile);
+        EXPECT_FALSE(daemon.receive(100)) << "a held daemon was asked";
+        if (c.rewrite) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a time stamp of its own
+            writeFile(portFile, std::to_string(daemon.port()));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+        }
+        EXPECT_EQ(attempt(), noPing);
+        EXPECT_TRUE(daemon.receive(1000));
+    }
 }

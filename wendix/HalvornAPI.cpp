@@ -1,55 +1,11 @@
 #include "HalvornAPI.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <thread>
 
-#include "ApiClient.h"
 #include "Exception.h"
 #include "Paths.h"
-#include "ipc/Ostrel"
 
 namespace {
-
-// Holds the exclusive advisory lock on a port file for one exchange; the descriptor (and
-// with it the lock) goes on every way out.
-class PortFileLock {
-public:
-    PortFileLock(const std::string& path, int waitMs) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
-            // The texts the channel's connect gives for the same two cases.
-            if (errno == ENOENT) throw Exception("Timeout watting ipc: " + path, __func__, __LINE__);
-            throw Exception("Impossible to open read-write ipc: " + path, __func__, __LINE__);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                const std::string why = std::strerror(errno);
-                ::close(fd_);
-                throw Exception("flock(): " + why, __func__, __LINE__);
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::close(fd_);
-                throw Exception("Timeout locking ipc: " + path, __func__, __LINE__);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    ~PortFileLock() { ::close(fd_); }
-    PortFileLock(const PortFileLock&) = delete;
-    PortFileLock& operator=(const PortFileLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 // Turns the envelope into a response that carries the error text. createResponse alone
 // builds the text but leaves the envelope's error field empty (only a parsed response fills
@@ -67,27 +23,59 @@ HalvornAPI* HalvornAPI::getInstance() {
     return instance;
 }
 
-HalvornAPI::HalvornAPI() : portFile_(Paths::resolve(Paths::kSnmpIpc)) {}
+HalvornAPI::HalvornAPI() : portFile_(Paths::resolve(Paths::kSnmpIpc)), client_(makeClient()) {}
+
+ApiClient HalvornAPI::makeClient() {
+    ApiClient::Options o;
+    // The agent's one thread runs every exchange inside its SNMP loop: the port file is
+    // tested once, and there is no exchange time-out beyond the phases' own limits.
+    o.portFileWaitMs = 0;
+    o.pingAttempts = 1;
+    o.pingTimeoutMs = pingTimeoutMs_;
+    o.transferTimeoutMs = kTransferTimeoutMs;
+    o.responseTimeoutMs = replyTimeoutMs_;
+    o.lockWaitMs = kLockWaitMs;
+    o.lockPauseMs = 5;
+    o.lockPauseMaxMs = 5;
+    o.exchangeTimeoutMs = ApiClient::kNoExchangeTimeout;
+    o.unreachableHoldMs = unreachableHoldMs_;
+    // The texts the channel's connect gives for the same cases, or the channel's own error.
+    o.texts.noPortFile = "Timeout watting ipc: {file}";
+    o.texts.portFileUnreadable = "Impossible to open read-write ipc: {file}";
+    o.texts.channelBusy = "Timeout locking ipc: {file}";
+    o.texts.notConnected = "{why}";
+    o.texts.notSent = "{why}";
+    o.texts.noResponse = "No response on {file}";
+    o.texts.notReceived = "{why}";
+    o.texts.heldUnreachable = "Halvorn did not answer on {file}";
+    // Room for a reply like the largest one so far: a big table is then received without
+    // growing (and copying) the text chunk by chunk.
+    o.largestReply = &largestReply_;
+    return ApiClient(portFile_, kOwnPort, std::move(o));
+}
+
+void HalvornAPI::setPortFileForTest(const std::string& path) {
+    portFile_ = path;
+    client_ = makeClient();
+}
 
 void HalvornAPI::setLimitsForTest(int pingTimeoutMs, int replyTimeoutMs, int unreachableHoldMs) {
     pingTimeoutMs_ = pingTimeoutMs;
     replyTimeoutMs_ = replyTimeoutMs;
     unreachableHoldMs_ = unreachableHoldMs;
-}
-
-bool HalvornAPI::stampOf(PortFileStamp& stamp) const {
-    struct stat st;
-    if (::stat(portFile_.c_str(), &st) != 0) return false;
-    stamp.inode = st.st_ino;
-    stamp.mtime = st.st_mtim;
-    return true;
+    client_ = makeClient();
 }
 
 APIData HalvornAPI::doRequestApiData(const std::string& action, const std::string& uri, const std::string& data) {
     APIData envelope;
     try {
-        envelope.createRequest(action, uri, data);
-        exchange(envelope);
+        // Read as parseResponse would (same results, same exceptions), but a table's compact
+        // text is taken by position after a syntax check, in place: no parse tree of the
+        // whole table and no second copy of it, which cost milliseconds and, for 2048 ONUs,
+        // a few MiB of the agent's peak memory.
+        const ApiClient::Response response = client_.request(action, uri, data);
+        if (response.err.empty()) envelope.createResponseCompact(response.data);
+        else setErrorResponse(envelope, response.err);
     } catch (const Exception& e) {
         std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
         try {
@@ -103,56 +91,6 @@ APIData HalvornAPI::doRequestApiData(const std::string& action, const std::strin
         }
     }
     return envelope;
-}
-
-void HalvornAPI::exchange(APIData& envelope) {
-    if (unreachable_.valid) {
-        PortFileStamp now;
-        const bool same = stampOf(now) && now.inode == unreachable_.inode &&
-                          now.mtime.tv_sec == unreachable_.mtime.tv_sec &&
-                          now.mtime.tv_nsec == unreachable_.mtime.tv_nsec;
-        const auto held = std::chrono::steady_clock::now() - unreachable_.at;
-        if (same && held < std::chrono::milliseconds(unreachableHoldMs_))
-            throw Exception("Halvorn did not answer on " + portFile_, __func__, __LINE__);
-        unreachable_.valid = false;
-    }
-    auto rememberUnreachable = [this] {
-        unreachable_.valid = stampOf(unreachable_);
-        unreachable_.at = std::chrono::steady_clock::now();
-    };
-
-    // Declared after the lock: the channel is closed before the lock is released.
-    PortFileLock lock(portFile_, kLockWaitMs);
-    Ostrel channel(kOwnPort);
-    channel.setPortFileWaitLimit(1);
-    channel.setPingLimits(1, pingTimeoutMs_);
-    channel.setTransferTimeout(kTransferTimeoutMs);
-
-    if (!channel.createSocket()) throw Exception(channel.getErrorMessage(), __func__, __LINE__);
-    if (!channel.connect(portFile_.c_str())) throw Exception(channel.getErrorMessage(), __func__, __LINE__);
-    if (channel.send(envelope.getJsonProtocol()) < 0) {
-        rememberUnreachable();
-        throw Exception(channel.getErrorMessage(), __func__, __LINE__);
-    }
-    // recv waits for the reply's ping without a limit of its own.
-    if (!channel.waitForDatagram(replyTimeoutMs_)) {
-        rememberUnreachable();
-        throw Exception("No response on " + portFile_, __func__, __LINE__);
-    }
-    // Room for a reply like the largest one so far: a big table is then received without
-    // growing (and copying) the text chunk by chunk.
-    std::string text;
-    text.reserve(largestReply_);
-    if (channel.recv(text) < 0) throw Exception(channel.getErrorMessage(), __func__, __LINE__);
-    largestReply_ = std::max(largestReply_, text.size());
-    channel.close();
-    // Read as parseResponse would (same results, same exceptions), but a table's compact
-    // text is taken by position after a syntax check, in place: no parse tree of the whole
-    // table and no second copy of it, which cost milliseconds and, for 2048 ONUs, a few MiB
-    // of the agent's peak memory.
-    const ApiClient::Response response = ApiClient::parseResponseText(std::move(text));
-    if (response.err.empty()) envelope.createResponseCompact(response.data);
-    else setErrorResponse(envelope, response.err);
 }
 
 bool HalvornAPI::doRequest(const std::string& action, const std::string& uri, const std::string& data) {

@@ -15,15 +15,17 @@
 // exclusive flock on the port file, waited for at most kLockWaitMs (the command-line
 // client holds the same lock).
 //
+// Each exchange is one ApiClient request with these limits and the agent's own error texts
+// (those the channel gives for the same failures).
+//
 // Not thread-safe (the agent's one thread uses it). doRequestApiData never throws.
 
-#include <sys/types.h>
-
-#include <chrono>
-#include <ctime>
+#include <atomic>
+#include <cstddef>
 #include <string>
 
 #include "APIData.h"
+#include "ApiClient.h"
 
 class HalvornAPI {
 public:
@@ -45,27 +47,20 @@ public:
     bool doRequest(const std::string& action, const std::string& uri, const std::string& data);
 
     // The resolved port file and the limits, so a test can shorten them.
-    void setPortFileForTest(const std::string& path) { portFile_ = path; }
+    void setPortFileForTest(const std::string& path);
     void setLimitsForTest(int pingTimeoutMs, int replyTimeoutMs, int unreachableHoldMs);
 
     HalvornAPI();
 
 private:
-    // Sends the request and fills response; throws Exception when there is no answer.
-    void exchange(APIData& envelope);
-    // The port file as it was when Halvorn last failed to answer.
-    struct PortFileStamp {
-        bool valid = false;
-        ino_t inode = 0;
-        timespec mtime{};
-        std::chrono::steady_clock::time_point at;
-    };
-    bool stampOf(PortFileStamp& stamp) const;
+    // The client with the port file and limits of the moment. A new client forgets the port
+    // file that last failed to answer, so only the test setters make one.
+    ApiClient makeClient();
 
     std::string portFile_;
     int pingTimeoutMs_ = kPingTimeoutMs;
     int replyTimeoutMs_ = kReplyTimeoutMs;
     int unreachableHoldMs_ = kUnreachableHoldMs;
-    PortFileStamp unreachable_;
-    size_t largestReply_ = 0;  // bytes of the largest reply received so far
+    std::atomic<size_t> largestReply_{0};  // bytes of the largest reply received so far
+    ApiClient client_;
 };

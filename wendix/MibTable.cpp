@@ -1,17 +1,23 @@
 #include "MibTable.h"
 
-#include <cstdlib>
 
 #include "JsonHelper.h"
 
 int incr_scaling = 0;
 
+namespace {
+
+int fixedCacheTimeout = 0;  // seconds; 0: none (set before the registrations, one thread)
+
+}  // namespace
+
 int nextCacheTimeout() {
-    if (const char* seam = std::getenv("WENDIX_CACHE_TIMEOUT")) {
-        const int seconds = std::atoi(seam);
-        if (seconds > 0) return seconds;
-    }
+    if (fixedCacheTimeout > 0) return fixedCacheTimeout;
     return 120 + incr_scaling;
+}
+
+void setFixedCacheTimeout(int seconds) {
+    fixedCacheTimeout = seconds > 0 ? seconds : 0;
 }
 
 namespace mibtable_detail {

@@ -79,9 +79,12 @@ struct MibCallbacks {
 // Process-wide: each registration takes 120 s plus this as its cache time-out, then adds 10.
 extern int incr_scaling;
 
-// Seconds of the next registration's cache time-out: WENDIX_CACHE_TIMEOUT (a positive
-// number of seconds) when set, the test seam for expiry; else 120 + incr_scaling.
+// Seconds of the next registration's cache time-out: the fixed time-out when one is set,
+// else 120 + incr_scaling.
 int nextCacheTimeout();
+// Gives every later registration a cache time-out of `seconds` (Wendix's -C option: a cache
+// that expires within seconds, to see changes through the agent at once); 0: the default.
+void setFixedCacheTimeout(int seconds);
 
 // Entry needs the fields `uint64_t id` and `Entry* next`. Row is the row class of the table
 // (Part of the data model); Halvorn's JSON rows are read into it.

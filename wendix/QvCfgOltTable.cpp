@@ -11,6 +11,8 @@ namespace {
 using Entry = qvCfgOLTTable_entry;
 using Table = MibTable<Entry, OltTableRow>;
 
+// Made by the first call, the table's registration from main (initMibCode): its pointer
+// to HalvornAPI is taken then, not during static initialisation.
 Table& table() {
     static Table instance({"qvCfgOLTTable",
                            {3, 2, 6, 3, 1},
@@ -31,9 +33,6 @@ Table& table() {
                           qvCfgOLTTable_head, rwltOltTableRow);
     return instance;
 }
-
-// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
-[[maybe_unused]] Table& kTable = table();
 
 }  // namespace
 

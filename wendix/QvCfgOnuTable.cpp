@@ -11,6 +11,8 @@ namespace {
 using Entry = qvCfgONUTable_entry;
 using Table = MibTable<Entry, OnuTableRow>;
 
+// Made by the first call, the table's registration from main (initMibCode): its pointer
+// to HalvornAPI is taken then, not during static initialisation.
 Table& table() {
     static Table instance(
         {"qvCfgONUTable",
@@ -31,9 +33,6 @@ Table& table() {
         qvCfgONUTable_head, rwltOnuTableRow);
     return instance;
 }
-
-// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
-[[maybe_unused]] Table& kTable = table();
 
 }  // namespace
 

@@ -11,6 +11,8 @@ namespace {
 using Entry = qvOpticModuleOnuTable_entry;
 using Table = MibTable<Entry, ModuleOnuTableRow>;
 
+// Made by the first call, the table's registration from main (initMibCode): its pointer
+// to HalvornAPI is taken then, not during static initialisation.
 Table& table() {
     static Table instance(
         {"qvOpticModuleOnuTable",
@@ -33,9 +35,6 @@ Table& table() {
         qvOpticModuleOnuTable_head, rwltModuleonuTableRow);
     return instance;
 }
-
-// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
-[[maybe_unused]] Table& kTable = table();
 
 }  // namespace
 

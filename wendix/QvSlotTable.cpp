@@ -11,6 +11,8 @@ namespace {
 using Entry = qvSlotTable_entry;
 using Table = MibTable<Entry, SlotTableRow>;
 
+// Made by the first call, the table's registration from main (initMibCode): its pointer
+// to HalvornAPI is taken then, not during static initialisation.
 Table& table() {
     static Table instance({"qvSlotTable",
                            {3, 1, 9, 1},
@@ -29,9 +31,6 @@ Table& table() {
                           qvSlotTable_head, rwltSlotTableRow);
     return instance;
 }
-
-// The table (and with it its pointer to HalvornAPI) exists from static initialisation on.
-[[maybe_unused]] Table& kTable = table();
 
 }  // namespace
 

@@ -1,7 +1,11 @@
 // Wendix: the SNMP agent. A net-snmp master agent that serves the five MIB tables, whose
 // rows it fetches from Halvorn over "/tmp/snmp.ipc", on the listening addresses given on the
 // command line (or net-snmp's configuration). One thread; SIGTERM or SIGINT ends it.
-//   Wendix [-D<tokens>] [-f] [-L] [-H] [LISTENING ADDRESSES]
+//   Wendix [-D<tokens>] [-f] [-L] [-H] [-C SECONDS] [LISTENING ADDRESSES]
+// -C SECONDS (1 to 86400) gives every table a cache time-out of that many seconds instead of
+// 120 s and more, so a change made elsewhere shows through the agent within seconds (the
+// sandbox and the tests use it; the card's start script does not). The usage text below
+// leaves it out: it is the agent's text as its users know it.
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -17,6 +21,7 @@
 
 #include "HalvornAPI.h"
 #include "MibCode.h"
+#include "MibTable.h"
 
 // 1 while the agent loop runs; stop_server clears it.
 volatile sig_atomic_t keep_running = 0;
@@ -68,8 +73,19 @@ int main(int argc, char** argv) {
     int useCallLog = 0;
     opterr = 0;
     int ch;
-    while ((ch = getopt(argc, argv, "D:fHL")) != -1) {
+    while ((ch = getopt(argc, argv, "C:D:fHL")) != -1) {
         switch (ch) {
+            case 'C': {
+                char* end = nullptr;
+                const long seconds = std::strtol(optarg, &end, 10);
+                if (end == optarg || *end != '\0' || seconds < 1 || seconds > 86400) {
+                    std::fprintf(stderr, "invalid cache time-out %s\n", optarg);
+                    usage();
+                    std::exit(0);
+                }
+                setFixedCacheTimeout(static_cast<int>(seconds));
+                break;
+            }
             case 'D':
                 debug_register_tokens(optarg);
                 snmp_set_do_debugging(1);
@@ -116,6 +132,8 @@ int main(int argc, char** argv) {
     if (!dontFork && netsnmp_daemonize(1, 1) != 0) std::exit(-1);
 
     initAgentLibrary();
+    // The client of Halvorn first, then the five tables, in their order, each taking its
+    // pointer to the client at its registration.
     HalvornAPI::getInstance();
     initMibCode();
     // An agent that cannot listen serves nobody: end with a failure status so whoever

@@ -248,8 +248,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Halvorn did not report %d module rows\n", n);
             return 1;
         }
-        Agent reloading(h.root(), {"WENDIX_CACHE_TIMEOUT=1"});
-        reloading.start();
+        Agent reloading(h.root());
+        reloading.start({"-f", "-C", "1", "udp:127.0.0.1:" + std::to_string(kAgentPort)});
         const std::string moduleTable = enterprise() + ".3.2.6.14.2";
         size_t moduleVarbinds = 0;
         for (int round = 0; round < 3; ++round) {

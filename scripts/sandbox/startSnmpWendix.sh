@@ -6,6 +6,8 @@
 # ends it is started again after a short pause, and the sandbox's terminal is told.
 #   WENDIX      the agent program (default: $PONMC_ROOT/mnt/bin/Wendix)
 #   WENDIX_PORT the listening port (default: 1161)
+#   WENDIX_CACHE_TIMEOUT  seconds of the agent's table caches, its -C option (default: the
+#               agent's own, 120 s and more)
 # Files under $PONMC_ROOT: etc/snmp/ (configuration, written when missing), var/lib/snmp/
 # (net-snmp's persistent files), log/wendix.log (the agent's output), run/wendix.pid (the
 # supervising loop; ending it ends the agent).
@@ -15,6 +17,7 @@ set -eu
 : "${PONMC_ROOT:?PONMC_ROOT must name the sandbox root}"
 wendix=${WENDIX:-$PONMC_ROOT/mnt/bin/Wendix}
 port=${WENDIX_PORT:-1161}
+cache=${WENDIX_CACHE_TIMEOUT:+-C $WENDIX_CACHE_TIMEOUT}
 conf=$PONMC_ROOT/etc/snmp
 persist=$PONMC_ROOT/var/lib/snmp
 mkdir -p "$conf" "$persist" "$PONMC_ROOT/run" "$PONMC_ROOT/log"
@@ -57,7 +60,7 @@ owner=$(cat "$PONMC_ROOT/run/sandbox.pid" 2>/dev/null || true)
     trap '[ -n "$child" ] && kill "$child" 2>/dev/null; exit 0' TERM INT
     while [ -z "$owner" ] || kill -0 "$owner" 2>/dev/null; do
         SNMPCONFPATH=$conf SNMP_PERSISTENT_DIR=$persist \
-            "$wendix" -f -L "udp:127.0.0.1:$port" >> "$log" 2>&1 &
+            "$wendix" -f -L $cache "udp:127.0.0.1:$port" >> "$log" 2>&1 &
         child=$!
         rc=0
         wait "$child" || rc=$?

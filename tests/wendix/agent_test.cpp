@@ -86,6 +86,30 @@ TEST(WendixCommandLine, AnUnknownOptionPrintsTheUsageAndExits) {
         << log;
 }
 
+TEST(WendixCommandLine, ACacheTimeOutThatIsNoCountOfSecondsPrintsTheUsageAndExits) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"-C", "0"}, "invalid cache time-out 0\n"},
+        {{"-C", "1x"}, "invalid cache time-out 1x\n"},
+        {{"-C", "86401"}, "invalid cache time-out 86401\n"},
+        {{"-C"}, "unknown option C\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TempRoot root;
+        Agent agent(root.path);
+        agent.start(c.args, false);
+        ASSERT_TRUE(waitUntil([&] { return !agent.running(); }, 20s));
+        EXPECT_EQ(agent.exitStatus(), 0);
+        const std::string log = agent.log();
+        EXPECT_NE(log.find(c.line + "usage: Wendix[-D<tokens>]"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Cache Error"), std::string::npos) << log;
+    }
+}
+
 TEST(WendixProcess, ListensOnEveryAddressGivenAndEndsWithStatusZeroOnSigterm) {
     Harness h;
     Agent agent(h.root());
@@ -138,8 +162,8 @@ TEST(WendixProcess, StartsWithoutHalvornAnswersEmptyTablesAndRecoversWhenItComes
 
 TEST(WendixProcess, AHalvornThatDiesCostsSecondsAndIsFoundAgainWhenItRestarts) {
     Harness h;
-    Agent agent(h.root(), {"WENDIX_CACHE_TIMEOUT=1"});
-    agent.start();
+    Agent agent(h.root());
+    agent.start({"-f", "-C", "1", "udp:127.0.0.1:" + std::to_string(kAgentPort)});
     ASSERT_EQ(agent.walk(enterprise() + kSlotStatus).size(), 8u);
 
     h.kill();  // its port file stays behind: every exchange runs into the ping time-out

@@ -126,14 +126,18 @@ protected:
         ASSERT_EQ(h->set("/olttable/3", "{\"qvCfgOLTSlotIndex\":\"x\"}").err, "");
         // JSON's and the table text's own characters inside a value.
         ASSERT_EQ(h->set("/olttable/7", "{\"qvCfgOLTName\":\"a \\\"b\\\", {c}] \\\\ d\"}").err, "");
-        agent = std::make_unique<Agent>(h->root(), extraEnv());
-        agent->start();
+        agent = std::make_unique<Agent>(h->root());
+        std::vector<std::string> args = {"-f"};
+        for (const auto& a : extraArgs()) args.push_back(a);
+        args.push_back("udp:127.0.0.1:" + std::to_string(kAgentPort));
+        agent->start(args);
     }
     void TearDown() override {
         agent.reset();
         h.reset();
     }
-    virtual std::vector<std::string> extraEnv() const { return {}; }
+    // Options of the agent besides -f and its listening address.
+    virtual std::vector<std::string> extraArgs() const { return {}; }
 
     std::string column(const char* table, unsigned number) const {
         for (const auto& t : tables())
@@ -295,10 +299,10 @@ TEST_F(WendixTables, ASetChangesOnlyItsColumnNotWhatTheCacheStillHolds) {
     EXPECT_TRUE(h->tasks().tasksFor("/slot/onu/enable").empty());
 }
 
-// The cache time-outs shortened to one second through the agent's test seam.
+// The cache time-outs shortened to one second with the agent's -C option.
 class WendixShortCache : public WendixTables {
 protected:
-    std::vector<std::string> extraEnv() const override { return {"WENDIX_CACHE_TIMEOUT=1"}; }
+    std::vector<std::string> extraArgs() const override { return {"-C", "1"}; }
     // Lets the cached copies expire: a wait for the clock, not for a condition.
     static void expire() { std::this_thread::sleep_for(1200ms); }
 };

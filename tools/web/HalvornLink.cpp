@@ -1,10 +1,26 @@
 #include "HalvornLink.h"
 
+#include <algorithm>
+
 #include "Exception.h"
 
 HalvornLink::HalvornLink(std::string portFile) : HalvornLink(std::move(portFile), Limits()) {}
 
-HalvornLink::HalvornLink(std::string portFile, Limits limits) : portFile_(std::move(portFile)), limits_(limits) {}
+namespace {
+
+ApiClient::Options clientOptions(const HalvornLink::Limits& limits) {
+    ApiClient::Options o;
+    o.portFileWaitMs = std::max(limits.portFileWaitSeconds, 1) * 1000;
+    o.pingAttempts = 1;
+    o.pingTimeoutMs = limits.pingTimeoutMs;
+    o.responseTimeoutMs = limits.responseTimeoutMs;
+    return o;
+}
+
+}  // namespace
+
+HalvornLink::HalvornLink(std::string portFile, Limits limits)
+    : portFile_(std::move(portFile)), limits_(limits), options_(clientOptions(limits)) {}
 
 bool HalvornLink::reachable() const {
     std::lock_guard<std::mutex> l(stateMutex_);
@@ -33,10 +49,7 @@ ApiClient::Response HalvornLink::exchange(const std::string& action, const std::
             link.turnFree_.notify_one();
         }
     } release{*this};
-    ApiClient client(portFile_, ApiClient::kWebClientPort);
-    client.setPortFileWaitSeconds(limits_.portFileWaitSeconds);
-    client.setPingLimits(1, limits_.pingTimeoutMs);
-    client.setResponseTimeoutMs(limits_.responseTimeoutMs);
+    ApiClient client(portFile_, ApiClient::kWebClientPort, options_);
     const auto start = std::chrono::steady_clock::now();
     try {
         ApiClient::Response r = client.request(action, uri, data);

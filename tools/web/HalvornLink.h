@@ -3,9 +3,10 @@
 // HTTP thread and the optics sampler. Each exchange is one ApiClient request (which holds
 // the port-file lock, so the command-line client never interleaves with us) with short
 // limits: a stopped daemon costs a request a few seconds, never a hang. Exchanges of this
-// process queue on a timed mutex; a request that cannot even start within the queue limit
-// gives up as unreachable too. Thread-safe. get()/set() throw Unreachable when Halvorn does
-// not answer; an error inside the answer is returned in Response::err.
+// process take turns, waited for on a condition variable; a request that cannot even start
+// within the queue limit gives up as unreachable too. Thread-safe. get()/set() throw
+// Unreachable when Halvorn does not answer; an error inside the answer is returned in
+// Response::err.
 
 #include <chrono>
 #include <condition_variable>
@@ -47,6 +48,7 @@ private:
 
     const std::string portFile_;
     const Limits limits_;
+    const ApiClient::Options options_;  // the client's limits, made from limits_
     // One exchange of this process at a time: busy_ is the turn, waited for with a limit.
     // (A condition variable rather than std::timed_mutex, whose timed lock ThreadSanitizer
     // does not see.)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,7 +154,10 @@ ApiClient::Response ApiClient::parseResponseText(std::string&& text) {
     return Response{"", std::move(text)};
 }
 
-ApiClient::ApiClient(std::string portFile, int ownPort) : portFile_(std::move(portFile)), ownPort_(ownPort) {}
+ApiClient::ApiClient(std::string portFile, int ownPort) : ApiClient(std::move(portFile), ownPort, Options()) {}
+
+ApiClient::ApiClient(std::string portFile, int ownPort, Options options)
+    : portFile_(std::move(portFile)), ownPort_(ownPort), options_(std::move(options)) {}
 
 ApiClient ApiClient::forWeb() {
     return ApiClient(Paths::resolve(Paths::kWebIpc), kWebClientPort);
@@ -163,75 +167,133 @@ ApiClient ApiClient::forSnmp() {
     return ApiClient(Paths::resolve(Paths::kSnmpIpc), kSnmpClientPort);
 }
 
+void ApiClient::setPortFileWaitSeconds(int seconds) {
+    options_.portFileWaitMs = std::max(seconds, 1) * 1000;
+}
+
 int ApiClient::getExchangeTimeoutMs() const {
-    if (exchangeTimeoutMs_ > 0) return exchangeTimeoutMs_;
-    const int64_t sum = int64_t{std::max(portFileWaitSeconds_, 1)} * 1000 + int64_t{pingAttempts_} * pingTimeoutMs_ +
-                        responseTimeoutMs_ + 2 * kTransferTimeoutMs;
+    if (options_.exchangeTimeoutMs > 0) return options_.exchangeTimeoutMs;
+    if (options_.exchangeTimeoutMs < 0) return -1;
+    const int64_t sum = int64_t{options_.portFileWaitMs} + int64_t{options_.pingAttempts} * options_.pingTimeoutMs +
+                        options_.responseTimeoutMs + 2 * int64_t{options_.transferTimeoutMs};
     return static_cast<int>(std::min<int64_t>(sum, INT_MAX));
+}
+
+std::string ApiClient::text(const std::string& form, const std::string& why, int ms) const {
+    // One pass from left to right: what is put in is never read as a field itself.
+    std::string out;
+    for (size_t at = 0; at < form.size();) {
+        if (form.compare(at, 6, "{file}") == 0) {
+            out += portFile_;
+            at += 6;
+        } else if (form.compare(at, 4, "{ms}") == 0) {
+            out += std::to_string(ms);
+            at += 4;
+        } else if (form.compare(at, 5, "{why}") == 0) {
+            out += why;
+            at += 5;
+        } else {
+            out += form[at++];
+        }
+    }
+    return out;
+}
+
+bool ApiClient::stampOf(PortFileStamp& stamp) const {
+    struct stat st;
+    if (::stat(portFile_.c_str(), &st) != 0) return false;
+    stamp.inode = st.st_ino;
+    stamp.mtime = st.st_mtim;
+    return true;
+}
+
+void ApiClient::rememberUnreachable() {
+    if (options_.unreachableHoldMs <= 0) return;
+    unreachable_.valid = stampOf(unreachable_);
+    unreachable_.at = std::chrono::steady_clock::now();
 }
 
 ApiClient::Response ApiClient::request(const std::string& action, const std::string& uri, const std::string& data) {
     using Clock = std::chrono::steady_clock;
     const int timeoutMs = getExchangeTimeoutMs();
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto leftMs = [&deadline] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        return static_cast<int>(std::max<decltype(left)>(left, 0));
+    const Clock::time_point deadline =
+        timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto msUntil = [](Clock::time_point until) {
+        if (until == Clock::time_point::max()) return INT_MAX;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        return static_cast<int>(std::min<decltype(left)>(std::max<decltype(left)>(left, 0), INT_MAX));
     };
+    auto leftMs = [&] { return msUntil(deadline); };
+    auto within = [&deadline](int ms) { return std::min(deadline, Clock::now() + std::chrono::milliseconds(ms)); };
 
     APIData envelope;
     envelope.createRequest(action, uri, data);
 
+    // A daemon that has just failed us is not asked again until its port file changes.
+    if (unreachable_.valid) {
+        PortFileStamp now;
+        const bool same = stampOf(now) && now.inode == unreachable_.inode &&
+                          now.mtime.tv_sec == unreachable_.mtime.tv_sec &&
+                          now.mtime.tv_nsec == unreachable_.mtime.tv_nsec;
+        if (same && Clock::now() - unreachable_.at < std::chrono::milliseconds(options_.unreachableHoldMs))
+            throw Exception(text(options_.texts.heldUnreachable), __func__, __LINE__);
+        unreachable_.valid = false;
+    }
+
     // The port file is also the lock: wait for it as Ostrel's connect would.
     FileLock lock;
-    const Clock::time_point fileDeadline =
-        std::min(deadline, Clock::now() + std::chrono::seconds(std::max(portFileWaitSeconds_, 1)));
+    const Clock::time_point fileDeadline = within(options_.portFileWaitMs);
     for (;;) {
         lock.fd = ::open(portFile_.c_str(), O_RDONLY | O_CLOEXEC);
         if (lock.fd >= 0) break;
+        const int why = errno;
         if (Clock::now() >= fileDeadline)
-            throw Exception("Halvorn not reachable: no port file " + portFile_, __func__, __LINE__);
+            throw Exception(text(why == ENOENT ? options_.texts.noPortFile : options_.texts.portFileUnreadable),
+                            __func__, __LINE__);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    // Our turn on the channel, taken with the deadline: a blocking flock would wait for ever
-    // behind a client that never lets go. The pause between tries grows to 20 ms.
-    for (int pauseMs = 1;;) {
+    // Our turn on the channel, taken with a limit: a blocking flock would wait for ever
+    // behind a client that never lets go. An interrupted try counts as a busy one, so the
+    // limit holds however often it happens.
+    const Clock::time_point lockDeadline = options_.lockWaitMs > 0 ? within(options_.lockWaitMs) : deadline;
+    const int lockLimitMs = lockDeadline < deadline ? options_.lockWaitMs : timeoutMs;
+    for (int pauseMs = std::max(options_.lockPauseMs, 1);;) {
         if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0) break;
-        if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK)
+        if (errno != EWOULDBLOCK && errno != EINTR)
             throw Exception(std::string("flock(): ") + std::strerror(errno), __func__, __LINE__);
-        const int left = leftMs();
-        if (left == 0)
-            throw Exception("Halvorn not reachable: channel busy for " + std::to_string(timeoutMs) + " ms (lock on " +
-                                portFile_ + ")",
-                            __func__, __LINE__);
+        const int left = msUntil(lockDeadline);
+        if (left == 0) throw Exception(text(options_.texts.channelBusy, "", lockLimitMs), __func__, __LINE__);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pauseMs, left)));
-        pauseMs = std::min(pauseMs * 2, 20);
+        pauseMs = std::min(pauseMs * 2, std::max(options_.lockPauseMaxMs, 1));
     }
 
+    // Declared after the lock: the endpoint is closed before the lock is let go.
     Ostrel endpoint(ownPort_);
     endpoint.setPortFileWaitLimit(1);
-    endpoint.setPingLimits(pingAttempts_, pingTimeoutMs_);
-    endpoint.setTransferTimeout(kTransferTimeoutMs);
+    endpoint.setPingLimits(options_.pingAttempts, options_.pingTimeoutMs);
+    endpoint.setTransferTimeout(options_.transferTimeoutMs);
     // Pings, acknowledgements and response chunks all end by the exchange's deadline.
-    endpoint.setDeadline(leftMs());
+    if (timeoutMs >= 0) endpoint.setDeadline(leftMs());
     if (!endpoint.createSocket() || !endpoint.connect(portFile_.c_str()))
-        throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
-    if (endpoint.send(envelope.getJsonProtocol()) < 0)
-        throw Exception(std::string("Halvorn not reachable: ") + endpoint.getErrorMessage(), __func__, __LINE__);
+        throw Exception(text(options_.texts.notConnected, endpoint.getErrorMessage()), __func__, __LINE__);
+    if (endpoint.send(envelope.getJsonProtocol()) < 0) {
+        rememberUnreachable();
+        throw Exception(text(options_.texts.notSent, endpoint.getErrorMessage()), __func__, __LINE__);
+    }
 
     // Ostrel's recv has no time-out of its own for the first datagram; the server's ping
     // opens the reply, so wait for it here and a dead daemon costs a bounded wait.
-    if (!endpoint.waitForDatagram(std::min(responseTimeoutMs_, leftMs())))
-        throw Exception("No response from Halvorn on " + portFile_, __func__, __LINE__);
+    if (!endpoint.waitForDatagram(std::min(options_.responseTimeoutMs, leftMs()))) {
+        rememberUnreachable();
+        throw Exception(text(options_.texts.noResponse), __func__, __LINE__);
+    }
 
-    // Room for a reply like the largest one so far, so a big table is received without
-    // growing (and copying) the text chunk by chunk.
-    static std::atomic<size_t> largestReply{0};
+    static std::atomic<size_t> processLargestReply{0};
+    std::atomic<size_t>& largestReply = options_.largestReply ? *options_.largestReply : processLargestReply;
     std::string reply;
     reply.reserve(largestReply.load());
     if (endpoint.recv(reply) < 0)
-        throw Exception(std::string("Response not received: ") + endpoint.getErrorMessage(), __func__, __LINE__);
+        throw Exception(text(options_.texts.notReceived, endpoint.getErrorMessage()), __func__, __LINE__);
     endpoint.close();
     if (reply.size() > largestReply.load()) largestReply.store(reply.size());
 

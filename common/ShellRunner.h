@@ -1,9 +1,9 @@
 #pragma once
-// The one way the daemons run a shell command: "/bin/sh -c <command>" started with
-// posix_spawn in the process's own environment, so the shell finds each tool through PATH
-// (how tests and the sandbox put their stand-ins first). posix_spawn rather than system(),
-// which changes the signal handling of the whole process while it waits, and rather than
-// fork(), which copies the page tables of a process with two dozen threads for nothing.
+// The one way the daemons run a shell command: "/bin/sh -c <command>" spawned directly in
+// the process's own environment, so the shell finds each tool through PATH (how tests and
+// the sandbox put their stand-ins first). Spawned rather than system(), which changes the
+// signal handling of the whole process while it waits, and rather than fork(), which copies
+// the page tables of a process with two dozen threads for nothing.
 // Thread-safe: every call has its own pipe and child, reaped before it returns. Never throws.
 
 #include <cstddef>

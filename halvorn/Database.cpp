@@ -11,10 +11,11 @@
 #include "JsonHelper.h"
 #include "OnuLink.h"
 #include "Paths.h"
+#include "PrintException.h"
 #include "PrivateStore.h"
 #include "SafeFile.h"
+#include "ShellRunner.h"
 #include "SystemInfo.h"
-#include "SystemManager.h"
 #include "TableRows.h"
 #include "Uris.h"
 
@@ -44,7 +45,7 @@ bool isPersistedTable(const std::string& uri) {
     return false;
 }
 
-void runShell(const std::string& command) { SystemManager::getInstance()->execCommand(command, nullptr); }
+void runShell(const std::string& command) { ShellRunner::run(command); }
 
 }  // namespace
 
@@ -78,7 +79,7 @@ void Database::init() {
 }
 
 void Database::createEmptyMapData() {
-    runShell("mkdir -p " + SystemManager::shellPath(kDbDir));
+    runShell("mkdir -p " + ShellRunner::shellPath(kDbDir));
     for (const char* uri : {Uris::kOnuTable, Uris::kOltTable, Uris::kSlotTable, Uris::kModuleOltTable, Uris::kModuleOnuTable, Uris::kOltAlarmTable}) {
         if (tables_.count(uri) == 0) tables_[uri] = new RwLockTable();
     }
@@ -103,10 +104,10 @@ void loadFile(const std::string& path, const char* function, Load load) {
     try {
         load(text);
     } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", function, __LINE__, e.what());
+        printException(function, __LINE__, e);
         std::remove(path.c_str());
     } catch (...) {
-        printf("%s[%d]: Unexpected exception\n", function, __LINE__);
+        printUnexpectedException(function, __LINE__);
         std::remove(path.c_str());
     }
 }
@@ -257,9 +258,9 @@ uint64_t Database::insertOnuTable(OnuLink* link) {
         table->setHasJsonFileModified(true);
         return id;
     } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     } catch (...) {
-        printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
     }
     return 0;
 }
@@ -283,9 +284,9 @@ uint64_t Database::insertModuleOnuTable(OnuLink* link, const std::string& onuInd
         table->setHasModified(true);
         return id;
     } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     } catch (...) {
-        printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
     }
     return 0;
 }
@@ -312,9 +313,9 @@ void Database::save() {
                 throw;
             }
         } catch (const Exception& e) {
-            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
         } catch (...) {
-            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
         }
     }
     for (auto& [uri, object] : objects_) {
@@ -326,9 +327,9 @@ void Database::save() {
             saveIfChanged(getFilePath(uri), object->getJsonFile());
             objectsToRetry_.erase(uri);
         } catch (const Exception& e) {
-            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
         } catch (...) {
-            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
         }
     }
     fflush(stdout);
@@ -367,9 +368,9 @@ void Database::buildAllTableCachedJson(bool force) {
             TableLock lock(table, true);
             table->buildCachedJson();
         } catch (const Exception& e) {
-            printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
         } catch (...) {
-            printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
         }
     }
     // Serialising and parsing whole tables (here and for every read's response) leaves large
@@ -391,14 +392,14 @@ void Database::setAllValueOfTable(const std::string& uri, const std::string& key
 }
 
 void Database::doBackup() {
-    runShell("tar -cf " + SystemManager::shellPath(kBackupArchive) + " -C " + SystemManager::shellPath(kDbDir) + " .");
+    runShell("tar -cf " + ShellRunner::shellPath(kBackupArchive) + " -C " + ShellRunner::shellPath(kDbDir) + " .");
 }
 
 void Database::doRestore() {
     if (!pathExists(Paths::resolve(kRestoreArchive))) return;
-    const std::string dir = SystemManager::shellPath(kDbDir);
+    const std::string dir = ShellRunner::shellPath(kDbDir);
     runShell("mkdir -p " + dir);
-    runShell("tar -xf " + SystemManager::shellPath(kRestoreArchive) + " -C " + dir + " .");
+    runShell("tar -xf " + ShellRunner::shellPath(kRestoreArchive) + " -C " + dir + " .");
     runShell("sync;sync;sync;");
     std::this_thread::sleep_for(std::chrono::seconds(1));
 }

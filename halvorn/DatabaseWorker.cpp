@@ -11,6 +11,7 @@
 #include "Exception.h"
 #include "Helper.h"
 #include "Paths.h"
+#include "PrintException.h"
 #include "SystemInfo.h"
 #include "SystemManager.h"
 #include "Uris.h"
@@ -103,9 +104,9 @@ void DatabaseWorker::threadWorker() {
                 info->setValue("backup", "0", true);
             }
         } catch (const Exception& e) {
-            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
         } catch (...) {
-            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
         }
         std::this_thread::sleep_for(std::chrono::seconds(3));
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Exception.h"
+#include "PrintException.h"
 #include "QuenrikWorker.h"
 #include "SystemManager.h"
 #include "Uris.h"
@@ -35,7 +36,7 @@ void Manager::refreshCachedJson(RwLockTable* table) {
         Database::TableLock lock(table, true);
         if (table->getHasModified()) table->buildCachedJson();
     } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
         fflush(stdout);
     }
 }
@@ -86,10 +87,10 @@ uint64_t Manager::getIdFromField(const std::string& uri, const std::string& key,
             if (row->hasKey(key) && row->getValue(key) == value) return row->getId();
         }
     } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
         fflush(stdout);
     } catch (...) {
-        printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
         fflush(stdout);
     }
     return 0;

@@ -10,6 +10,7 @@
 #include "OnuLink.h"
 #include "PMTask.h"
 #include "PONCard.h"
+#include "PrintException.h"
 #include "Uris.h"
 
 namespace {
@@ -18,12 +19,10 @@ namespace {
 void printCurrentException(const char* function, int line) {
     try {
         throw;
-    } catch (const Exception& e) {
-        printf("%s[%d]: Exception: %s\n", function, line, e.what());
-    } catch (const std::exception& e) {
-        printf("%s[%d]: Exception: %s\n", function, line, e.what());
+    } catch (const std::exception& e) {  // Exception included
+        printException(function, line, e);
     } catch (...) {
-        printf("%s[%d]: Unexpected exception\n", function, line);
+        printUnexpectedException(function, line);
     }
     fflush(stdout);
 }

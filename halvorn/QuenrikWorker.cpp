@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 #include "APIData.h"
@@ -11,6 +10,7 @@
 #include "Exception.h"
 #include "Manager.h"
 #include "Paths.h"
+#include "PrintException.h"
 #include "ipc/Ostrel"
 
 namespace {
@@ -34,10 +34,6 @@ QuenrikWorker* QuenrikWorker::getInstance() {
 }
 
 void QuenrikWorker::startWorker() {
-    if (const char* wait = std::getenv(kWaitForTestVariable)) {
-        const int seconds = std::atoi(wait);
-        if (seconds > 0) setSenderLimitsForTest(seconds, 1);
-    }
     rcvThread_ = std::thread(rcvThreadEntry);
     sndThread_ = std::thread(sndThreadEntry);
 }
@@ -54,36 +50,15 @@ bool QuenrikWorker::sendQuenrikTask(APIData* task) {
         return false;
     }
     if (!copy) return false;
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    queue_.push_back(std::move(copy));
-    queueCond_.notify_one();
+    queue_.push(std::move(copy));
     return true;
 }
 
-size_t QuenrikWorker::getQueueSize() {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    return queue_.size();
-}
+size_t QuenrikWorker::getQueueSize() { return queue_.size(); }
 
 void QuenrikWorker::setSenderLimitsForTest(int connectSeconds, int pingAttempts) {
     connectTests_.store(std::max(connectSeconds, 1));
     pingAttempts_.store(std::max(pingAttempts, 1));
-}
-
-std::unique_ptr<APIData> QuenrikWorker::takeTask() {
-    std::unique_lock<std::mutex> lock(queueMutex_);
-    queueCond_.wait(lock, [this] { return !queue_.empty(); });
-    std::unique_ptr<APIData> task = std::move(queue_.front());
-    queue_.pop_front();
-    // A burst of tasks (all ONUs of a card coming back) must not pin its storage.
-    if (queue_.empty()) std::deque<std::unique_ptr<APIData>>().swap(queue_);
-    return task;
-}
-
-void QuenrikWorker::putBackTask(std::unique_ptr<APIData> task) {
-    // Only this thread takes tasks off, so the front is where it came from.
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    queue_.push_front(std::move(task));
 }
 
 bool QuenrikWorker::connectSender(Ostrel& endpoint) {
@@ -110,15 +85,15 @@ void QuenrikWorker::threadSndWorker() {
             connected = connectSender(endpoint);
             continue;
         }
-        std::unique_ptr<APIData> task = takeTask();
+        std::unique_ptr<APIData> task = queue_.pop();
         int64_t result = 0;
         try {
             result = endpoint.send(task->getJsonProtocol());
             if (result < 0) throw Exception(endpoint.getErrorMessage(), __func__, __LINE__);
         } catch (const Exception& e) {
-            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
         } catch (...) {
-            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
         }
         if (result >= 0) continue;
         // Quenrik went away (or restarted): connect again, reading its port file afresh.
@@ -126,27 +101,14 @@ void QuenrikWorker::threadSndWorker() {
         // -1: no pong, or the chunk could not leave, so Quenrik never took the task: it goes
         // out first once Quenrik is back. -2/-3: the task's bytes went out and Quenrik may
         // have taken it; sending it again could run it twice (a reset), so it is dropped.
-        if (result == -1) putBackTask(std::move(task));
+        if (result == -1) queue_.putBackFirst(std::move(task));
     }
 }
 
 void QuenrikWorker::threadRcvWorker() {
     Ostrel endpoint(kReceiverPort);
     ChannelThread::setUp(endpoint, Paths::kQuenHalIpc, true, __func__, __LINE__);
-
     Manager* manager = Manager::getInstance();
-    APIData envelope;
-    std::string message;
-    for (;;) {
-        if (!ChannelThread::receive(endpoint, message, __func__, __LINE__)) continue;
-        try {
-            envelope.clearAll();
-            envelope.parseRequest(message.data(), static_cast<int>(message.size()));
-            manager->handlerNotification(&envelope);
-        } catch (const Exception& e) {
-            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
-        } catch (...) {
-            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
-        }
-    }
+    ChannelThread::serve(endpoint, [manager](APIData& envelope) { manager->handlerNotification(&envelope); }, __func__,
+                         __LINE__);
 }

@@ -2,22 +2,21 @@
 // The two channels to and from Quenrik: a sender thread that drains the task queue onto
 // "/tmp/halquen.ipc" (own port 2011) and a receiver thread that hands every notification
 // from "/tmp/quenhal.ipc" (own port 2000) to Manager. Process-wide singleton.
-// sendQuenrikTask is thread-safe (queue guarded by queueMutex_); the queue owns its copies
-// until the sender has sent them. The sender never gives up on Quenrik, which may start
-// late, be absent or restart: it keeps trying to connect, reconnects after a failed send,
-// and a task that did not reach Quenrik stays first in the queue. The receiver's channel,
-// which the daemon serves itself, ends the process when it cannot be set up.
+// sendQuenrikTask is thread-safe (the queue, a BlockingQueue, has its own lock); the queue
+// owns its copies until the sender has sent them. The sender never gives up on Quenrik,
+// which may start late, be absent or restart: it keeps trying to connect, reconnects after
+// a failed send, and a task that did not reach Quenrik stays first in the queue (the rule
+// is in BlockingQueue.h, beside the notifier's). The receiver's channel, which the daemon
+// serves itself, ends the process when it cannot be set up.
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
+#include <cstddef>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "APIData.h"
+#include "BlockingQueue.h"
 #include "ipc/Ostrel"
-
-class APIData;
 
 class QuenrikWorker {
 public:
@@ -26,9 +25,6 @@ public:
     // Pings of one task send (5 s each): after a minute without Quenrik the sender
     // reconnects, reading the port file again, and tries once more.
     static constexpr int kSenderPingAttempts = 12;
-    // Environment variable that shortens the sender's waits for a test of the whole daemon:
-    // its value in seconds becomes the connect limit, and a send pings once.
-    static constexpr const char* kWaitForTestVariable = "HALVORN_QUENRIK_WAIT_FOR_TEST";
 
     static QuenrikWorker* getInstance();
     QuenrikWorker() = default;
@@ -49,22 +45,17 @@ public:
     size_t getQueueSize();
 
     // The connect limit (port-file tests, one second apart, >= 1) and the pings of a send;
-    // read by the sender at each connect.
+    // read by the sender at each connect. The test build of the program (HalvornForTest)
+    // calls it before startWorker.
     void setSenderLimitsForTest(int connectSeconds, int pingAttempts);
 
 private:
     // createSocket and connect with the sender's limits; false, after printing why and a
     // pause, when Quenrik cannot be reached yet.
     bool connectSender(Ostrel& endpoint);
-    // Waits for the first task and takes it off the queue.
-    std::unique_ptr<APIData> takeTask();
-    // Puts a task that did not leave back in first place.
-    void putBackTask(std::unique_ptr<APIData> task);
 
-    std::mutex queueMutex_;
-    std::condition_variable queueCond_;
-    // Guarded by queueMutex_; oldest first.
-    std::deque<std::unique_ptr<APIData>> queue_;
+    // Never stopped: the sender runs until the process ends.
+    BlockingQueue<APIData> queue_;
 
     std::atomic<int> connectTests_{Ostrel::kDefaultPortFileTests};
     std::atomic<int> pingAttempts_{kSenderPingAttempts};

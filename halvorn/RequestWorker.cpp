@@ -7,6 +7,7 @@
 #include "Exception.h"
 #include "Manager.h"
 #include "Paths.h"
+#include "PrintException.h"
 #include "ipc/Ostrel"
 
 namespace {
@@ -49,12 +50,12 @@ void RequestWorker::threadWorker() {
             envelope.parseRequest(message.data(), static_cast<int>(message.size()));
             manager->handlerApiRequest(&envelope);
         } catch (const Exception& e) {
-            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
             envelope.createResponse(e.getMessage(), "");
         } catch (...) {
             // Sending the envelope as it stands would hand the client its own request (or
             // nothing it can parse); a plain error response keeps one real answer per request.
-            std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+            printUnexpectedException(__func__, __LINE__);
             try {
                 envelope.createResponse("Unexpected exception", "");
             } catch (...) {

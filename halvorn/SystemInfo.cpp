@@ -14,8 +14,9 @@
 #include "Helper.h"
 #include "JsonHelper.h"
 #include "Paths.h"
+#include "PrintException.h"
 #include "SafeFile.h"
-#include "SystemManager.h"
+#include "ShellRunner.h"
 #include "TextRules.h"
 
 const std::string SystemInfo::kFileKeys[12] = {
@@ -168,7 +169,7 @@ void SystemInfo::upgradeSettingsFile() {
     try {
         doUpdateMgntNetworkFile();
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     }
     // The migrated values live on only in systeminfo.json, written at the next save.
     fileModified_.store(true);
@@ -323,7 +324,7 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error, bo
         try {
             doUpdateMgntNetworkFile();
         } catch (const Exception& e) {
-            std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+            printException(__func__, __LINE__, e);
             addText(e.getMessage());
             writeLock();
             setError_ = error;
@@ -419,8 +420,8 @@ void SystemInfo::doUpdateMgntNetworkFile() {
 
     SafeFile::replace(Paths::resolve("/mnt/.ipAddress"), addr + "\n" + mask + "\n" + gateway + "\n" + iface + "\n");
     if (!fileExists("/etc/network/interfaces.bkp")) {
-        SystemManager::getInstance()->execCommand("cp " + SystemManager::shellPath("/etc/network/interfaces") + " " +
-                                                  SystemManager::shellPath("/etc/network/interfaces.bkp"));
+        ShellRunner::run("cp " + ShellRunner::shellPath("/etc/network/interfaces") + " " +
+                         ShellRunner::shellPath("/etc/network/interfaces.bkp"));
     }
     // The boot-time file always carries the factory address: the configured one is applied
     // by the daemon itself at start-up, so a bad setting cannot lock the card out at boot.

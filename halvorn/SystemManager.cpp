@@ -1,12 +1,5 @@
 #include "SystemManager.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,10 +11,10 @@
 #include "Helper.h"
 #include "JsonHelper.h"
 #include "Paths.h"
+#include "PrintException.h"
+#include "ShellRunner.h"
 #include "SystemInfo.h"
 #include "Uris.h"
-
-extern char** environ;
 
 SystemManager* SystemManager::getInstance() {
     // Never destroyed: the daemon has no orderly shutdown and threads use it until the end.
@@ -29,63 +22,9 @@ SystemManager* SystemManager::getInstance() {
     return instance;
 }
 
-std::string SystemManager::shellPath(const std::string& absolutePath) {
-    std::string path = Paths::resolve(absolutePath);
-    bool plain = !path.empty();
-    for (unsigned char c : path) {
-        if (!(std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '+' || c == '-')) plain = false;
-    }
-    if (plain) return path;
-    std::string quoted = "'";
-    for (char c : path) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
+std::string SystemManager::shellPath(const std::string& absolutePath) { return ShellRunner::shellPath(absolutePath); }
 
-int SystemManager::execCommand(const std::string& cmd, std::string* output) {
-    // posix_spawn rather than system(): system() changes the signal dispositions of the whole
-    // process while it waits, and several threads of the daemon run commands.
-    int pipeFds[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output) {
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            posix_spawn_file_actions_destroy(&actions);
-            return -1;
-        }
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    }
-    std::fflush(stdout);
-    const char* argv[] = {"sh", "-c", cmd.c_str(), nullptr};
-    pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (output) {
-        ::close(pipeFds[1]);
-        if (rc == 0) {
-            char block[499];
-            for (;;) {
-                ssize_t n = ::read(pipeFds[0], block, sizeof(block));
-                if (n > 0) {
-                    output->append(block, static_cast<size_t>(n));
-                } else if (n == 0 || errno != EINTR) {
-                    break;
-                }
-            }
-        }
-        ::close(pipeFds[0]);
-    }
-    if (rc != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return status;
-}
+int SystemManager::execCommand(const std::string& cmd, std::string* output) { return ShellRunner::run(cmd, output); }
 
 void SystemManager::init() {
     try {
@@ -97,9 +36,9 @@ void SystemManager::init() {
         initNTPClient(info);
         initSNMPAgent(info);
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     } catch (...) {
-        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
     }
 }
 
@@ -169,9 +108,9 @@ void SystemManager::saveUptime() {
         SystemInfo* info = info_.load();
         if (!output.empty() && info) info->setUptime(parseUptime(output));
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     } catch (...) {
-        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
     }
 }
 
@@ -182,9 +121,9 @@ void SystemManager::saveDateTime() {
         std::string now = Helper::getCurrentDateTime(false);
         if (now.size() > 3) info->setDateTime(now.substr(0, now.size() - 3));
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     } catch (...) {
-        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
     }
 }
 

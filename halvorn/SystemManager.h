@@ -1,8 +1,10 @@
 #pragma once
 // Applies the settings record to the operating system: interface addresses and default
 // route (ip), NTP client and SNMP agent (scripts), uptime and clock snapshots, factory
-// reset and reboot. execCommand() is the one seam for every shell command of the daemon;
-// absolute paths inside a command are built with shellPath(). Process-wide singleton;
+// reset and reboot. Every shell command of the daemon runs through ShellRunner (common/),
+// for which execCommand() is this class's name; absolute paths inside a command are built
+// with shellPath(). Database and SystemInfo call ShellRunner themselves, so neither needs
+// this class (it uses both). Process-wide singleton;
 // the record pointer is set once by init() before other threads use it, so the methods
 // may be called from any thread. Nothing throws out of init/saveUptime/saveDateTime.
 
@@ -28,12 +30,13 @@ public:
     void initNTPClient(SystemInfo* info);
     void initSNMPAgent(SystemInfo* info);
 
-    // Runs the command through /bin/sh and waits. With output, the command's standard
-    // output is appended to *output. Returns the shell's wait status (-1 when the shell
-    // could not be run); the daemon's callers do not look at it.
+    // ShellRunner::run without a byte limit: runs the command through /bin/sh and waits.
+    // With output, the command's standard output is appended to *output. Returns the
+    // shell's wait status (-1 when the shell could not be run); the daemon's callers do not
+    // look at it.
     int execCommand(const std::string& cmd, std::string* output = nullptr);
-    // Paths::resolve(absolutePath), single-quoted for the shell only when it holds a
-    // character outside [A-Za-z0-9/._+-], so ordinary paths keep their plain text.
+    // ShellRunner::shellPath: Paths::resolve(absolutePath), single-quoted for the shell only
+    // when it holds a character outside [A-Za-z0-9/._+-].
     static std::string shellPath(const std::string& absolutePath);
 
     // "rm -r /mnt/db/json".

@@ -3,6 +3,9 @@
 // notifications with Quenrik, and applies the card's system settings.
 
 #include <cstdio>
+#ifdef HALVORN_TEST_SEAMS
+#include <cstdlib>
+#endif
 
 #include "DatabaseWorker.h"
 #include "Manager.h"
@@ -22,6 +25,15 @@ int main() {
     WebWorker* web = WebWorker::getInstance();
     QuenrikWorker* quenrik = QuenrikWorker::getInstance();
     SystemManager* system = SystemManager::getInstance();
+
+#ifdef HALVORN_TEST_SEAMS
+    // Test build only: a test of the whole daemon shortens the task sender's waits. Its value
+    // in seconds becomes the connect limit, and a send pings once.
+    if (const char* wait = std::getenv("HALVORN_QUENRIK_WAIT_FOR_TEST")) {
+        const int seconds = std::atoi(wait);
+        if (seconds > 0) quenrik->setSenderLimitsForTest(seconds, 1);
+    }
+#endif
 
     database->startWorker();
     snmp->startWorker();

@@ -15,24 +15,22 @@
 // reports) and the channel is set up afresh before the next one. Every wait inside a send is
 // bounded (pings, acknowledgements), so a Halvorn that dies mid-message costs seconds.
 //
-// Thread-safe. queueMutex_ guards the queue and the stop flag only; it is never held while
-// sending, and no other lock is taken while it is held. getInstance() lives for the whole
+// Thread-safe. The queue (a BlockingQueue, whose header states the failed-send rule of both
+// daemons) has its own lock, never held while sending. getInstance() lives for the whole
 // process; tests build their own and start only the notifier (startNotifier), which the
 // destructor stops. The receiver, once started, runs until the process ends.
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "APIData.h"
+#include "BlockingQueue.h"
+#include "ChannelThread.h"
 #include "Periods.h"
 
-class APIData;
 class Manager;
 class Ostrel;
 
@@ -44,7 +42,7 @@ public:
     // after about 15 s), and each acknowledgement wait inside the transfer.
     static constexpr int kPingAttempts = 3;
     static constexpr int kPingTimeoutMs = 5000;
-    static constexpr int kTransferTimeoutMs = 5000;
+    static constexpr int kTransferTimeoutMs = ChannelThread::kTransferTimeoutMs;
 
     static IPCWorker* getInstance();
 
@@ -80,8 +78,6 @@ public:
     void setSendLimitsForTest(int pingAttempts, int pingTimeoutMs, int transferTimeoutMs);
 
 private:
-    // Waits for the next notification; nullptr once stopping.
-    std::unique_ptr<APIData> takeNotification();
     // A connected endpoint, or nullptr (the failure printed when printFailure).
     std::unique_ptr<Ostrel> connectNotifier(bool printFailure);
     // Sleeps the retry period; false when stopping.
@@ -95,9 +91,6 @@ private:
     std::thread receiver_;
     std::thread notifier_;
 
-    std::mutex queueMutex_;
-    std::condition_variable queueSignal_;
-    std::deque<std::unique_ptr<APIData>> queue_;  // guarded by queueMutex_
-    bool stopping_ = false;                        // guarded by queueMutex_
+    BlockingQueue<APIData> queue_;  // stopped by the destructor
     std::atomic<unsigned> failedSends_{0};
 };

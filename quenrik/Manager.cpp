@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "IPCWorker.h"
 #include "PMTask.h"
+#include "PrintException.h"
 #include "Uris.h"
 
 Manager* Manager::getInstance() {
@@ -60,6 +61,6 @@ void Manager::handlerApiRequest(APIData* request) {
             throw Exception("Slot ID(" + slotText + ") is out of range", __func__, __LINE__);
         slots_[index].addTask(task.release());
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
     }
 }

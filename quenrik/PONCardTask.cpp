@@ -45,20 +45,9 @@ void PONCardTask::waitFinish() {
     if (pingThread_.joinable()) pingThread_.join();
 }
 
-void PONCardTask::addTask(PMTask* task) {
-    if (task == nullptr) return;
-    std::unique_ptr<PMTask> owned(task);
-    {
-        std::lock_guard<std::mutex> lock(taskMutex_);
-        tasks_.push_back(std::move(owned));
-    }
-    taskSignal_.notify_one();
-}
+void PONCardTask::addTask(PMTask* task) { tasks_.push(std::unique_ptr<PMTask>(task)); }
 
-size_t PONCardTask::getTaskQueueSizeForTest() {
-    std::lock_guard<std::mutex> lock(taskMutex_);
-    return tasks_.size();
-}
+size_t PONCardTask::getTaskQueueSizeForTest() { return tasks_.size(); }
 
 std::string PONCardTask::getOltIpAddress() const {
     std::lock_guard<std::mutex> lock(addressMutex_);
@@ -172,18 +161,9 @@ void PONCardTask::pollLocked(int& recheckCounter, int& opticsCounter) {
     }
 }
 
-std::unique_ptr<PMTask> PONCardTask::takeTask() {
-    std::unique_lock<std::mutex> lock(taskMutex_);
-    taskSignal_.wait(lock, [this] { return !tasks_.empty(); });
-    std::unique_ptr<PMTask> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    if (tasks_.empty()) std::deque<std::unique_ptr<PMTask>>().swap(tasks_);
-    return task;
-}
-
 void PONCardTask::taskLoop() {
     for (;;) {
-        std::unique_ptr<PMTask> task = takeTask();
+        std::unique_ptr<PMTask> task = tasks_.pop();
         runTask(*task);
     }
 }

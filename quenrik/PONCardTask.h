@@ -8,18 +8,18 @@
 //
 // Locks: slotMutex_ serialises every conversation with the OLT (held by the main loop for a
 // whole pass, by the task loop for one task, by the ping loop only around setInitialState);
-// taskMutex_ guards the task queue only and is never held with another; addressMutex_
+// the task queue has its own lock (BlockingQueue), never held with another; addressMutex_
 // guards the two addresses, which the task loop writes under the slot lock and the ping
 // loop copies without it. Order: slotMutex_, then addressMutex_ (held for a copy only). start() runs the threads until the process ends; a PONCardTask that was
 // never started (tests) can be destroyed, one that was must not be.
 
-#include <condition_variable>
-#include <deque>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "BlockingQueue.h"
 #include "PONCardHelper.h"
 #include "Periods.h"
 
@@ -67,7 +67,6 @@ private:
     // The polling part of a pass (the OLT is in CTC mode or the CTC query failed).
     void pollLocked(int& recheckCounter, int& opticsCounter);
     void runConfigTaskLocked(const PMTask& task);
-    std::unique_ptr<PMTask> takeTask();
 
     PONCardHelper helper_;
     Periods periods_;
@@ -77,9 +76,7 @@ private:
 
     std::mutex slotMutex_;
 
-    std::mutex taskMutex_;
-    std::condition_variable taskSignal_;
-    std::deque<std::unique_ptr<PMTask>> tasks_;  // guarded by taskMutex_
+    BlockingQueue<PMTask> tasks_;  // never stopped: the task loop runs until the process ends
 
     mutable std::mutex addressMutex_;
     std::string oltIpAddress_;     // guarded by addressMutex_

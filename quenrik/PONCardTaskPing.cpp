@@ -4,8 +4,8 @@
 
 #include "Exception.h"
 #include "PONCardTask.h"
+#include "ShellRunner.h"
 #include "SocketHelper.h"
-#include "ShellCommand.h"
 
 void PONCardTask::pingLoop() {
     // Staggered by slot number, so the eight slots do not ping at the same moment.
@@ -52,6 +52,8 @@ bool PONCardTask::checkPONCardOnline() {
     const std::string command = "ping -w 1 -I " + through + " " + olt + " | grep ' 100% packet loss' | wc -l";
     std::string output;
     // A ping that cannot be run never takes an OLT down.
-    if (!ShellCommand::readOutput(command, output, 2) || output.empty()) return true;
+    // The first two bytes are all the answer needs ("0\n" or "1\n").
+    ShellRunner::run(command, &output, 2);
+    if (output.empty()) return true;
     return output[0] == '0';
 }

@@ -4,6 +4,7 @@
 
 #include "Exception.h"
 #include "Paths.h"
+#include "PrintException.h"
 
 namespace {
 
@@ -77,14 +78,14 @@ APIData HalvornAPI::doRequestApiData(const std::string& action, const std::strin
         if (response.err.empty()) envelope.createResponseCompact(response.data);
         else setErrorResponse(envelope, response.err);
     } catch (const Exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
         try {
             setErrorResponse(envelope, e.getMessage());
         } catch (...) {
         }
     } catch (...) {
         // Whatever went wrong, the caller must not take the envelope for an answer.
-        std::printf("%s[%d]: Unexpected exception\n", __func__, __LINE__);
+        printUnexpectedException(__func__, __LINE__);
         try {
             setErrorResponse(envelope, "Unexpected exception");
         } catch (...) {

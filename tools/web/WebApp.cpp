@@ -8,6 +8,7 @@
 
 #include "Helper.h"
 #include "JsonHelper.h"
+#include "PrintException.h"
 #include "Uris.h"
 #include "Validation.h"
 #include "WebJson.h"
@@ -161,7 +162,7 @@ HttpResponse WebApp::handle(const HttpRequest& request) {
     } catch (const HalvornLink::Unreachable& e) {
         return unreachableResponse(e);
     } catch (const std::exception& e) {
-        std::printf("%s[%d]: Exception: %s\n", __func__, __LINE__, e.what());
+        printException(__func__, __LINE__, e);
         return errorResponse(500, "Internal error");
     }
 }

@@ -40,6 +40,7 @@ TEST(ChannelPeers, QuenrikAbsentPastTheConnectLimitThenLateThenRestarting) {
     Harness::Options o;
     o.startTaskPeer = false;
     o.environment = {"HALVORN_QUENRIK_WAIT_FOR_TEST=" + std::to_string(kConnectSeconds)};
+    o.binary = HALVORN_FOR_TEST_BINARY;
     Harness h(o);
 
     // Alone for five connect limits: the sender gives up connecting again and again, the

@@ -77,14 +77,18 @@ TEST_F(Tasks, OnuTasksReachTheCardAsTheirRequests) {
     ASSERT_EQ("", chain_.set(row, R"({"qvCfgONUVlanId":"100"})"));
     got = waitFor(1, from, 0x0111);
     ASSERT_FALSE(got.empty());
+    // clang-format off
     EXPECT_EQ(kOnuAHex + "800101000001" "01" "8100" "0064", got[0].payload);
+    // clang-format on
     EXPECT_TRUE(waitUntil([&] { return chain_.sim().state(1, "vlans").find(kOnuA + "=100") != std::string::npos; }));
 
     from = mark(1);
     ASSERT_EQ("", chain_.set(row, R"({"qvCfgONUVlanId":"0"})"));
     got = waitFor(1, from, 0x0111);
     ASSERT_FALSE(got.empty());
+    // clang-format off
     EXPECT_EQ(kOnuAHex + "800101000001" "00", got[0].payload);
+    // clang-format on
     EXPECT_TRUE(waitUntil([&] { return chain_.sim().state(1, "vlans").find(kOnuA + "=0") != std::string::npos; }));
 
     // ONU reset and remove.
@@ -111,10 +115,12 @@ TEST_F(Tasks, OltPortVlanAndSlotTasksReachTheCardAsTheirRequests) {
     const std::string m = oltMacHex(1);
     const std::string getPon = "05" + m + "0000";
     const std::string getNni = "05" + m + "0002";
+    // clang-format off
     const std::string rule1 = "05" + m + "0000" "0001" "08010405" "01" "8100" "00c8" "01010000" "0000000000000000" "07";
     const std::string rule2 = "05" + m + "0002" "0001" "08010501" "01010100" "00" "0000000000000000" "07";
     const std::string rule3 = "05" + m + "0002" "0001" "08010202" "0000" "0106" "3400" "00000000000000c8" "02";
     const std::string rule4 = "05" + m + "0002" "0001" "08010202" "0000" "0106" "0000" "0000000000000000" "06";
+    // clang-format on
     auto requestsOf = [](const std::vector<Request>& all, std::initializer_list<uint16_t> wanted) {
         std::vector<std::string> out;
         for (const auto& r : all)
@@ -138,11 +144,13 @@ TEST_F(Tasks, OltPortVlanAndSlotTasksReachTheCardAsTheirRequests) {
     ASSERT_EQ("", chain_.set("/olttable/1", R"({"qvCfgOLTPON0DisUntagged":"1"})"));
     waitFor(1, from, 0x0190, 4);
     const std::vector<std::string> replaced = requestsOf(since(1, from), {0x018F, 0x0190, 0x0191});
+    // clang-format off
     EXPECT_EQ((std::vector<std::string>{text(0x018F, getPon), text(0x018F, getNni),
                                         text(0x0191, getPon + "00" "01" + rule1.substr(22)),
                                         text(0x0191, getNni + "00" "01" + rule2.substr(22)), text(0x0190, rule1),
                                         text(0x0190, rule2), text(0x0190, rule3), text(0x0190, rule4)}),
               replaced);
+    // clang-format on
     EXPECT_EQ("ok 3", chain_.sim().cmd("rules 1 2").substr(0, 4));
 
     // An empty VLAN: every rule of the port deleted, none added.

@@ -2,8 +2,8 @@
 // Black-box harness for Wendix: runs the real agent (a process of its own, PONMC_ROOT = the
 // Halvorn harness's temporary root) with a net-snmp configuration of the test's own, and
 // drives it with the Debian net-snmp command-line tools on a loopback port of its own.
-// Failures to set up throw std::runtime_error. Used from the test's main thread. Include
-// gtest before it in a test, so that a sanitizer finding of the agent fails the test.
+// Failures to set up throw std::runtime_error. Used from the test's main thread. A sanitizer
+// finding of the agent fails the test.
 
 #include <array>
 #include <regex>
@@ -23,53 +23,8 @@ inline std::string enterprise() {
     return ".1.3.6.1.4.1." + std::to_string(WENDIX_ENTERPRISE);
 }
 
-struct ToolResult {
-    int status = -1;  // exit status, -1 when killed on its deadline
-    std::string out;
-    std::string err;
-};
-
-// Runs argv (looked up in PATH) with extra environment entries, standard output and error
-// in files under dir, killed after deadline.
-inline ToolResult runTool(const std::vector<std::string>& argv, const std::string& dir,
-                          const std::vector<std::string>& extraEnv = {}, std::chrono::seconds deadline = 60s) {
-    static int counter = 0;
-    const std::string base = dir + "/tool-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (auto& e : extraEnv) env.push_back(e);
-    std::vector<char*> envp, args;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> copy = argv;
-    for (auto& a : copy) args.push_back(a.data());
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot run " + argv[0]);
-
-    ToolResult result;
-    int status = 0;
-    const bool ended = waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline, 5ms);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
-    result.out = readWholeFile(base + ".out");
-    result.err = readWholeFile(base + ".err");
-    std::remove((base + ".out").c_str());
-    std::remove((base + ".err").c_str());
-    return result;
-}
+using testkit::runTool;
+using testkit::ToolResult;
 
 // One varbind as the tools print it with -On: ".1.3.6... = TYPE: value".
 struct Varbind {
@@ -133,16 +88,6 @@ public:
         writeWholeFile(root_ + "/etc/snmp/snmp.conf", "mibs :\n");
         std::filesystem::create_directories(root_ + "/var/lib/snmp");
     }
-    ~Agent() {
-        stop(SIGKILL);
-        const std::string text = log();
-        if (text.find("Sanitizer") != std::string::npos || text.find("runtime error:") != std::string::npos) {
-            std::fprintf(stderr, "Wendix reported a sanitizer finding; its output:\n%s\n", text.c_str());
-#if defined(GTEST_INCLUDE_GTEST_GTEST_H_) || defined(GOOGLETEST_INCLUDE_GTEST_GTEST_H_)
-            ADD_FAILURE() << "Wendix reported a sanitizer finding (see above)";
-#endif
-        }
-    }
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
@@ -157,66 +102,31 @@ public:
     // answers on kAgentPort.
     void start(std::vector<std::string> args = {"-f", "udp:127.0.0.1:" + std::to_string(kAgentPort)},
                bool waitReady = true) {
-        if (pid_ > 0) throw std::runtime_error("Wendix already running");
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string v = *e;
-            if (v.rfind("PONMC_ROOT=", 0) == 0 || v.rfind("SNMPCONFPATH=", 0) == 0) continue;
-            env.push_back(v);
-        }
+        std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT=", "SNMPCONFPATH="});
         for (auto& e : environment()) env.push_back(e);
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string binary = WENDIX_BINARY;
-        args.insert(args.begin(), binary);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string logPath = root_ + "/wendix.log";
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const int rc = ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start " + binary);
+        args.insert(args.begin(), WENDIX_BINARY);
+        process_.start(args, env);
         if (waitReady && !waitUntil([&] { return !running() || answers(); }, 30s, 100ms))
             throw std::runtime_error("Wendix does not answer; log:\n" + log());
         if (waitReady && !running()) throw std::runtime_error("Wendix ended; log:\n" + log());
     }
 
-    // Sends sig and waits for the end; the exit status (or -1 when killed by a signal).
+    // Sends sig and waits for the end (SIGKILL after 20 s); the exit status, or -1 when it
+    // ended by a signal.
     int stop(int sig = SIGTERM) {
-        if (pid_ <= 0) return exitStatus_;
-        ::kill(pid_, sig);
-        if (!waitUntil([&] { return !running(); }, 20s)) {
-            ::kill(pid_, SIGKILL);
-            waitUntil([&] { return !running(); }, 20s);
-        }
-        return exitStatus_;
+        process_.stop(sig, 20s);
+        return exitStatus();
     }
 
-    bool running() {
-        if (pid_ <= 0) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
-        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        pid_ = -1;
-        return false;
+    bool running() { return process_.running(); }
+    pid_t pid() const { return process_.pid(); }
+    int exitStatus() const {
+        const int status = process_.waitStatus();
+        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    pid_t pid() const { return pid_; }
-    int exitStatus() const { return exitStatus_; }
 
-    std::string log() const { return readWholeFile(root_ + "/wendix.log"); }
-    size_t logCount(const std::string& text) const {
-        const std::string l = log();
-        size_t n = 0;
-        for (size_t at = l.find(text); at != std::string::npos; at = l.find(text, at + 1)) ++n;
-        return n;
-    }
+    std::string log() const { return process_.log(); }
+    size_t logCount(const std::string& text) const { return process_.logCount(text); }
 
     // ----- the net-snmp tools -----
     // Waits timeoutSec for each answer and sends retries more requests before giving up.
@@ -257,8 +167,7 @@ public:
 private:
     std::string root_;
     std::vector<std::string> extraEnv_;
-    pid_t pid_ = -1;
-    int exitStatus_ = -1;
+    testkit::DaemonProcess process_{"Wendix", root_ + "/wendix.log"};
 };
 
 }  // namespace wendix_test

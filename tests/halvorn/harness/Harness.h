@@ -12,6 +12,7 @@
 // the test's main thread, except api()/get()/set() and TaskPeer's readers, which are
 // thread-safe. Failures to set up throw std::runtime_error.
 
+// The system headers stay here for the tests that spawn and signal programs of their own.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -33,6 +34,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -43,6 +45,7 @@
 #include "APIData.h"
 #include "ApiClient.h"
 #include "Exception.h"
+#include "TestKit.h"
 #include "ipc/Ostrel"
 
 extern char** environ;
@@ -50,57 +53,11 @@ extern char** environ;
 namespace halvorn_test {
 
 using namespace std::chrono_literals;
-
-// Polls pred every `every` until it holds or the deadline passes; returns pred's last value.
-inline bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline = 10s,
-                      std::chrono::milliseconds every = 50ms) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        if (pred()) return true;
-        if (std::chrono::steady_clock::now() >= end) return pred();
-        std::this_thread::sleep_for(every);
-    }
-}
-
-inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeWholeFile(const std::string& path, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-// True when no socket holds 127.0.0.1:port (UDP).
-inline bool udpPortFree(int port) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// The system's fixed channel ports and our clients' ports. CTest's resource lock keeps our
-// own test programs apart; this wait also covers a daemon or test of another build tree
-// on the same machine that still holds them.
-inline bool waitForFixedPortsFree(std::chrono::milliseconds deadline = 120s) {
-    return waitUntil(
-        [] {
-            for (int port : {2000, 2001, 2010, 2011, 2020, 2022, 2030, 2031})
-                if (!udpPortFree(port)) return false;
-            return true;
-        },
-        deadline, 200ms);
-}
+using testkit::readWholeFile;
+using testkit::udpPortFree;
+using testkit::waitForFixedPortsFree;
+using testkit::waitUntil;
+using testkit::writeWholeFile;
 
 // A task as Quenrik receives it.
 struct Task {
@@ -200,17 +157,14 @@ public:
         bool retryOnBusyPorts = true;
         // More "NAME=value" entries for the daemon's environment (test seams).
         std::vector<std::string> environment;
+        // The daemon's program: the product, or its test build with the test seams.
+        std::string binary = HALVORN_BINARY;
     };
 
     Harness() : Harness(Options()) {}
     explicit Harness(const Options& options)
-        : retryOnBusyPorts_(options.retryOnBusyPorts), environment_(options.environment) {
-        char tmpl[] = "/tmp/halvorn-test-XXXXXX";
-        if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-        root_ = tmpl;
+        : retryOnBusyPorts_(options.retryOnBusyPorts), environment_(options.environment), binary_(options.binary) {
         if (!waitForFixedPortsFree()) throw std::runtime_error("the fixed channel ports stay in use");
-        const std::string install = std::string(HALVORN_STANDINS_DIR) + "/install.sh '" + root_ + "'";
-        if (std::system(install.c_str()) != 0) throw std::runtime_error("failed: " + install);
         writeFile("/mnt/.fwversion", "1.0.7\n");
         peer_ = std::make_unique<TaskPeer>(path("/tmp/halquen.ipc"));
         if (options.startTaskPeer) peer_->start();
@@ -218,31 +172,20 @@ public:
         if (options.startDaemon) start();
     }
 
+    // The daemon's log is scanned before the root (and the log with it) goes.
     ~Harness() {
         kill();
         peer_.reset();
-        // Sanitizer reports of the daemon land in its log, which goes with the root: show them.
-        const std::string log = log_();
-        if (log.find("Sanitizer") != std::string::npos || log.find("runtime error:") != std::string::npos) {
-            std::fprintf(stderr, "Halvorn reported a sanitizer finding; its output:\n%s\n", log.c_str());
-            sanitizerFindings().fetch_add(1);
-#if defined(GTEST_INCLUDE_GTEST_GTEST_H_) || defined(GOOGLETEST_INCLUDE_GTEST_GTEST_H_)
-            ADD_FAILURE() << "Halvorn reported a sanitizer finding (see above)";
-#endif
-        }
-        if (!std::getenv("HALVORN_KEEP_ROOT")) {
-            std::error_code ec;
-            std::filesystem::remove_all(root_, ec);
-        }
+        if (daemon_.scanLog()) sanitizerFindings().fetch_add(1);
     }
 
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
     // ----- the temporary root -----
-    const std::string& root() const { return root_; }
+    const std::string& root() const { return root_.path(); }
     // The real path of a system path: root + absolutePath.
-    std::string path(const std::string& absolutePath) const { return root_ + absolutePath; }
+    std::string path(const std::string& absolutePath) const { return root_.path() + absolutePath; }
     void writeFile(const std::string& absolutePath, const std::string& content) {
         writeWholeFile(path(absolutePath), content);
     }
@@ -274,71 +217,30 @@ public:
 
 private:
     void startOnce() {
-        if (pid_ > 0) throw std::runtime_error("Halvorn already running");
+        if (daemon_.pid() > 0) throw std::runtime_error("Halvorn already running");
         for (const char* f : {"/tmp/web.ipc", "/tmp/snmp.ipc", "/tmp/quenhal.ipc"}) remove(f);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string v = *e;
-            if (v.rfind("PONMC_ROOT=", 0) == 0 || v.rfind("PATH=", 0) == 0) continue;
-            env.push_back(v);
-        }
-        const char* oldPath = std::getenv("PATH");
-        env.push_back("PONMC_ROOT=" + root_);
-        env.push_back("PATH=" + path("/bin") + ":" + (oldPath ? oldPath : "/usr/bin:/bin"));
+        std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT=", "PATH="});
+        for (auto& v : testkit::rootEnvironment(root())) env.push_back(v);
         env.insert(env.end(), environment_.begin(), environment_.end());
-        std::vector<char*> envp;
-        for (auto& v : env) envp.push_back(v.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string log = path("/halvorn.log");
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        std::string binary = HALVORN_BINARY;
-        char* argv[] = {binary.data(), nullptr};
-        pid_t pid = -1;
-        int rc = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start " + binary);
-        pid_ = pid;
-        bool up = waitUntil(
-            [&] {
-                return !running() ||
-                       (exists("/tmp/web.ipc") && exists("/tmp/snmp.ipc") && exists("/tmp/quenhal.ipc"));
-            },
-            20s);
-        if (!up || !running()) throw std::runtime_error("Halvorn did not start; log:\n" + log_());
+        daemon_.start({binary_}, env);
+        const bool up = daemon_.waitReady(
+            [&] { return exists("/tmp/web.ipc") && exists("/tmp/snmp.ipc") && exists("/tmp/quenhal.ipc"); }, 20s);
+        if (!up) throw std::runtime_error("Halvorn did not start; log:\n" + log_());
     }
 
 public:
 
     // SIGKILL and reap; the daemon has no orderly shutdown. No-op when not running.
-    void kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        int status;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
+    void kill() { daemon_.kill(); }
     void stop() { kill(); }
     void restart() {
         kill();
         start();
     }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return daemon_.pid(); }
     // False once the process has ended (reaps it; exitStatus() then holds its wait status).
-    bool running() {
-        if (pid_ <= 0) return false;
-        int status;
-        pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == 0) return true;
-        exitStatus_ = status;
-        pid_ = -1;
-        return false;
-    }
-    int exitStatus() const { return exitStatus_; }
+    bool running() { return daemon_.running(); }
+    int exitStatus() const { return daemon_.waitStatus(); }
     // Number of harnesses whose daemon printed a sanitizer report, in this process.
     static std::atomic<int>& sanitizerFindings() {
         static std::atomic<int> n{0};
@@ -347,13 +249,8 @@ public:
 
     // Everything the daemon printed so far (standard output and error).
     std::string log() const { return log_(); }
-    bool logContains(const std::string& text) const { return log_().find(text) != std::string::npos; }
-    size_t logCount(const std::string& text) const {
-        const std::string log = log_();
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
+    bool logContains(const std::string& text) const { return daemon_.logContains(text); }
+    size_t logCount(const std::string& text) const { return daemon_.logCount(text); }
     bool waitForLog(const std::string& text, std::chrono::milliseconds deadline = 15s) const {
         return waitUntil([&] { return logContains(text); }, deadline);
     }
@@ -433,13 +330,14 @@ public:
     }
 
 private:
-    std::string log_() const { return readWholeFile(root_ + "/halvorn.log"); }
+    std::string log_() const { return daemon_.log(); }
 
-    std::string root_;
+    testkit::TempRoot root_{"halvorn-test-"};
+    // Declared after the root: it is killed and its log scanned before the root is removed.
+    testkit::DaemonProcess daemon_{"Halvorn", root_.path() + "/halvorn.log"};
     bool retryOnBusyPorts_ = true;
     std::vector<std::string> environment_;
-    pid_t pid_ = -1;
-    int exitStatus_ = -1;
+    std::string binary_;
     std::unique_ptr<TaskPeer> peer_;
     std::mutex notifyMutex_;
     std::unique_ptr<Ostrel> notifier_;

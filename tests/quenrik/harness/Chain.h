@@ -14,6 +14,7 @@
 // Set-up failures throw std::runtime_error; a sanitizer report in Quenrik's output fails the
 // test. Methods are for the test's main thread unless said otherwise.
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -33,65 +34,16 @@ using halvorn_test::readWholeFile;
 using halvorn_test::waitUntil;
 using namespace std::chrono_literals;
 
-// Spawns argv with the environment env, standard output and error appended to logPath and
-// standard input from /dev/null. Throws when it cannot start.
-inline pid_t spawnLogged(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                         const std::string& logPath) {
-    std::vector<char*> argv;
-    std::vector<std::string> a = args;
-    for (auto& s : a) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> e = env;
-    std::vector<char*> envp;
-    for (auto& s : e) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-    return pid;
-}
+using testkit::bindLoopbackUdp;
 
-// The environment of a daemon in root: ours, with PONMC_ROOT and the stand-ins first in PATH.
+// The environment of a daemon in root: ours without Quenrik's seams, with PONMC_ROOT and the
+// stand-ins first in PATH.
 inline std::vector<std::string> daemonEnvironment(const std::string& root,
                                                   const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string v = *e;
-        if (v.rfind("PONMC_ROOT=", 0) == 0 || v.rfind("PATH=", 0) == 0 || v.rfind("QUENRIK_", 0) == 0) continue;
-        env.push_back(v);
-    }
-    const char* path = std::getenv("PATH");
-    env.push_back("PONMC_ROOT=" + root);
-    env.push_back("PATH=" + root + "/bin:" + (path ? path : "/usr/bin:/bin"));
+    std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT=", "PATH=", "QUENRIK_"});
+    for (auto& v : testkit::rootEnvironment(root)) env.push_back(v);
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
-}
-
-// A UDP socket bound to 127.0.0.1:port (a channel port held by someone else, or a bare peer
-// that speaks the channel by hand); -1 when the port is taken.
-inline int bindLoopbackUdp(int port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in self{};
-    self.sin_family = AF_INET;
-    self.sin_port = htons(static_cast<uint16_t>(port));
-    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) == 0) return fd;
-    if (fd >= 0) ::close(fd);
-    return -1;
-}
-
-inline void killAndReap(pid_t& pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    pid = -1;
 }
 
 // One request as the simulator recorded it.
@@ -118,9 +70,9 @@ public:
     Simulator(const std::string& root, const std::vector<std::string>& options) : root_(root) {
         std::vector<std::string> args = {OLT_SIM_BINARY, "--no-stdin", "--control", root + "/olt-sim.ctl"};
         args.insert(args.end(), options.begin(), options.end());
-        pid_ = spawnLogged(args, daemonEnvironment(root), root + "/olt-sim.log");
-        const bool ready = waitUntil([&] { return readWholeFile(root + "/olt-sim.log").find("ok ready") != std::string::npos; }, 10s, 10ms);
-        if (!ready) throw std::runtime_error("olt-sim did not get ready: " + readWholeFile(root + "/olt-sim.log"));
+        process_.start(args, daemonEnvironment(root));
+        const bool ready = waitUntil([&] { return process_.logContains("ok ready"); }, 10s, 10ms);
+        if (!ready) throw std::runtime_error("olt-sim did not get ready: " + process_.log());
         fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -130,7 +82,6 @@ public:
     }
     ~Simulator() {
         if (fd_ >= 0) ::close(fd_);
-        killAndReap(pid_);
     }
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -211,11 +162,12 @@ public:
         return out;
     }
 
-    void kill() { killAndReap(pid_); }
+    void kill() { process_.kill(); }
 
 private:
     std::string root_;
-    pid_t pid_ = -1;
+    // The simulator stands in for the cards; its own output is not checked for sanitizer reports.
+    testkit::DaemonProcess process_{"olt-sim", root_ + "/olt-sim.log", false};
     int fd_ = -1;
     std::mutex mutex_;
     std::string buffer_;
@@ -225,53 +177,28 @@ private:
 class QuenrikProcess {
 public:
     QuenrikProcess(std::string root, double scale) : root_(std::move(root)), scale_(scale) {}
-    ~QuenrikProcess() {
-        kill();
-        const std::string text = log();
-        if (text.find("Sanitizer") != std::string::npos || text.find("runtime error:") != std::string::npos) {
-            std::fprintf(stderr, "Quenrik reported a sanitizer finding; its output:\n%s\n", text.c_str());
-#if defined(GTEST_INCLUDE_GTEST_GTEST_H_) || defined(GOOGLETEST_INCLUDE_GTEST_GTEST_H_)
-            ADD_FAILURE() << "Quenrik reported a sanitizer finding (see above)";
-#endif
-        }
-    }
     QuenrikProcess(const QuenrikProcess&) = delete;
     QuenrikProcess& operator=(const QuenrikProcess&) = delete;
 
     void start() {
-        if (pid_ > 0) throw std::runtime_error("Quenrik already running");
         std::vector<std::string> extra;
         if (scale_ > 0) extra.push_back("QUENRIK_TIME_SCALE=" + std::to_string(scale_));
-        pid_ = spawnLogged({QUENRIK_BINARY}, daemonEnvironment(root_, extra), root_ + "/quenrik.log");
-        if (!waitUntil([&] { return !running() || ::access((root_ + "/tmp/halquen.ipc").c_str(), F_OK) == 0; }, 20s) ||
-            !running())
+        process_.start({QUENRIK_BINARY}, daemonEnvironment(root_, extra));
+        if (!process_.waitReady([&] { return ::access((root_ + "/tmp/halquen.ipc").c_str(), F_OK) == 0; }, 20s))
             throw std::runtime_error("Quenrik did not start; log:\n" + log());
     }
-    void kill() { killAndReap(pid_); }
-    bool running() {
-        if (pid_ <= 0) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
-        exitStatus_ = status;
-        pid_ = -1;
-        return false;
-    }
-    pid_t pid() const { return pid_; }
-    int exitStatus() const { return exitStatus_; }
-    std::string log() const { return readWholeFile(root_ + "/quenrik.log"); }
-    bool logContains(const std::string& text) const { return log().find(text) != std::string::npos; }
-    size_t logCount(const std::string& text) const {
-        const std::string all = log();
-        size_t n = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-        return n;
-    }
+    void kill() { process_.kill(); }
+    bool running() { return process_.running(); }
+    pid_t pid() const { return process_.pid(); }
+    int exitStatus() const { return process_.waitStatus(); }
+    std::string log() const { return process_.log(); }
+    bool logContains(const std::string& text) const { return process_.logContains(text); }
+    size_t logCount(const std::string& text) const { return process_.logCount(text); }
 
 private:
     std::string root_;
     double scale_;
-    pid_t pid_ = -1;
-    int exitStatus_ = -1;
+    testkit::DaemonProcess process_{"Quenrik", root_ + "/quenrik.log"};
 };
 
 // Files that make Halvorn hand Quenrik loopback addresses: the card's own address 127.0.1.1
@@ -524,23 +451,12 @@ private:
 class TempRoot {
 public:
     TempRoot() {
-        char tmpl[] = "/tmp/quenrik-test-XXXXXX";
-        if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-        root_ = tmpl;
         if (!halvorn_test::waitForFixedPortsFree()) throw std::runtime_error("the fixed channel ports stay in use");
-        const std::string install = std::string(HALVORN_STANDINS_DIR) + "/install.sh '" + root_ + "'";
-        if (std::system(install.c_str()) != 0) throw std::runtime_error("failed: " + install);
     }
-    ~TempRoot() {
-        if (!std::getenv("HALVORN_KEEP_ROOT")) {
-            std::error_code ec;
-            std::filesystem::remove_all(root_, ec);
-        }
-    }
-    const std::string& path() const { return root_; }
+    const std::string& path() const { return root_.path(); }
 
 private:
-    std::string root_;
+    testkit::TempRoot root_{"quenrik-test-"};
 };
 
 }  // namespace quenrik_test

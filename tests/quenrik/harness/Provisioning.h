@@ -10,6 +10,9 @@
 
 #include "Chain.h"
 
+// Payloads are written one protocol field per string literal, as in the message tables:
+// the layout is the check's readability, so it is kept as written.
+// clang-format off
 namespace quenrik_test {
 
 using Expected = std::vector<std::pair<uint16_t, std::string>>;
@@ -105,3 +108,4 @@ inline size_t findSequence(const std::vector<Request>& record, const Expected& e
 }
 
 }  // namespace quenrik_test
+// clang-format on

@@ -11,6 +11,9 @@
 #include "OnuLink.h"
 #include "RequestMessage.h"
 
+// Payloads are written one protocol field per string literal, as in the message tables:
+// the layout is the check's readability, so it is kept as written.
+// clang-format off
 namespace {
 
 const std::string kOltMac = "00:0d:b6:11:22:33";
@@ -20,8 +23,7 @@ const std::string kLinkMac = "a0:b1:c2:d3:e4:f5";
 // SLA parameter block: u32 0, u16 ffff, u8 ff, u16 ffff, u32 1000000, u16 200, u8 2, u16 16.
 #define SLA "00000000" "ffff" "ff" "ffff" "000f4240" "00c8" "02" "0010"
 
-std::string hexOf(const uint8_t* bytes, std::size_t n)
-{
+std::string hexOf(const uint8_t* bytes, std::size_t n) {
     static const char* digits = "0123456789abcdef";
     std::string text;
     for (std::size_t i = 0; i < n; ++i) {
@@ -31,15 +33,13 @@ std::string hexOf(const uint8_t* bytes, std::size_t n)
     return text;
 }
 
-std::string lower(std::string text)
-{
+std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
 // One request as it leaves: the 6-byte header, then exactly the payload.
-void expectRequest(const TKMessage& message, uint16_t id, const std::string& payloadHex, std::size_t payloadBytes)
-{
+void expectRequest(const TKMessage& message, uint16_t id, const std::string& payloadHex, std::size_t payloadBytes) {
     ASSERT_EQ(payloadHex.size(), payloadBytes * 2) << "expected text of the row itself is miscounted";
     EXPECT_EQ(message.getId(), id);
     EXPECT_EQ(message.getHeaderLength(), 6);
@@ -183,8 +183,7 @@ const BuilderCase kBuilders[] = {
      [](RequestMessage& r) { r.addGetCTC21OpticalTransceiverDiagnosis(kLinkMac); }, 0x0249, LINK, 6},
 };
 
-TEST(RequestBuilders, EveryBuilderSendsTheTablePayloadByteForByte)
-{
+TEST(RequestBuilders, EveryBuilderSendsTheTablePayloadByteForByte) {
     for (const auto& c : kBuilders) {
         SCOPED_TRACE(c.name);
         RequestMessage request;
@@ -195,8 +194,7 @@ TEST(RequestBuilders, EveryBuilderSendsTheTablePayloadByteForByte)
     }
 }
 
-TEST(RequestBuilders, MacTextWithoutColonsGivesTheSameBytes)
-{
+TEST(RequestBuilders, MacTextWithoutColonsGivesTheSameBytes) {
     RequestMessage request;
     request.addGetStatistics("000DB6112233", 0);
     expectRequest(*request.getAll()[0], 0x0138, "05" OLT "0000" "000b" "ff" "04", 13);
@@ -204,8 +202,7 @@ TEST(RequestBuilders, MacTextWithoutColonsGivesTheSameBytes)
 
 // doSetOltVlan: rule 1 on the PON port, the others on the NNI port pon + 2; the fourth rule
 // byte sizes each rule (05 -> 22 bytes, 01 -> 18, 02 -> 19).
-TEST(RequestBuilders, OltVlanRulesAreTwoOrFourRequests)
-{
+TEST(RequestBuilders, OltVlanRulesAreTwoOrFourRequests) {
     {
         SCOPED_TRACE("PON 1, VLAN 100, untagged traffic kept");
         RequestMessage request;
@@ -250,8 +247,7 @@ TEST(RequestBuilders, OltVlanRulesAreTwoOrFourRequests)
 
 // A rule read back from the OLT with length byte 0x12 is 18 + 17 = 35 bytes; the delete
 // request must carry all of them, not an 18-byte or a decimal-"12" cut.
-TEST(RequestBuilders, DeleteOltRuleCarriesALongRuleWhole)
-{
+TEST(RequestBuilders, DeleteOltRuleCarriesALongRuleWhole) {
     const std::string rule = "080102" "12" "0000010634000000000000006402" "0102030405060708090a0b0c0d0e0f1011";
     ASSERT_EQ(rule.size(), 35u * 2);
     RequestMessage request;
@@ -259,8 +255,7 @@ TEST(RequestBuilders, DeleteOltRuleCarriesALongRuleWhole)
     expectRequest(*request.getAll()[0], 0x0191, "05" OLT "0002" "80" "01" + rule, 9 + 2 + 35);
 }
 
-TEST(RequestBuilders, DestinationFromTheLinkRecord)
-{
+TEST(RequestBuilders, DestinationFromTheLinkRecord) {
     OnuLink link(kLinkMac);
     link.setDownstreamQueue("A");  // destination 10 + 512 = 522, P2P queues 1A32 / 1A33 / 1A34
     RequestMessage request;
@@ -272,8 +267,7 @@ TEST(RequestBuilders, DestinationFromTheLinkRecord)
 }
 
 // A builder handed a ready payload sends exactly its bytes under its own ID.
-TEST(RequestBuilders, PayloadFormSendsTheGivenBytes)
-{
+TEST(RequestBuilders, PayloadFormSendsTheGivenBytes) {
     TKMPayload payload;
     payload.addHex("0102");
     payload.addU16Number(0xBEEF);
@@ -329,8 +323,7 @@ const BadInput kBadInputs[] = {
      "Invalid destination ID (0) for link a0:b1:c2:d3:e4:f5"},
 };
 
-TEST(RequestBuilders, MalformedValuesAreRefusedAndNothingIsAppended)
-{
+TEST(RequestBuilders, MalformedValuesAreRefusedAndNothingIsAppended) {
     for (const auto& c : kBadInputs) {
         SCOPED_TRACE(c.name);
         RequestMessage request;
@@ -346,3 +339,4 @@ TEST(RequestBuilders, MalformedValuesAreRefusedAndNothingIsAppended)
 }
 
 }  // namespace
+// clang-format on

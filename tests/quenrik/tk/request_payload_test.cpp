@@ -49,7 +49,9 @@ TEST(Payload, NumberAppendersWriteLowerCaseNetworkOrder)
     payload.addBool(true);
     payload.addBool(false);
     payload.addU16Number(5);
+    // clang-format off
     EXPECT_EQ(payload.toString(), "abbeef010203040100" "0005");
+    // clang-format on
     payload.buildPayload();
     EXPECT_EQ(bytesOf(payload), (std::vector<uint8_t>{0xab, 0xbe, 0xef, 1, 2, 3, 4, 1, 0, 0, 5}));
 }

@@ -169,10 +169,12 @@ TEST_F(OltTest, DomainsNeedTheirPathsAndAreListedWithTheirRuleCount) {
   ASSERT_EQ(0, result(msg::SetDomainRules, kDomainRules1026));
   ASSERT_EQ(0, result(msg::SetDomainRules, kDomainRules1026));
   ASSERT_EQ(0, result(msg::SetDomainVersion2, "0403 0000 10 10 10"));  // a domain without paths
+  // clang-format off
   EXPECT_EQ("04020002" "04030000", data(msg::GetAllDomains));
   EXPECT_EQ("20000001" "20020001" "20040001" "20060001", data(msg::GetAllPath));
   ASSERT_EQ(0, result(msg::DeletePath, "2000"));
   EXPECT_EQ("20020001" "20040001" "20060001", data(msg::GetAllPath));
+  // clang-format on
 }
 
 TEST_F(OltTest, DestinationRulesAreDeletedWithTheBytesReadBack) {

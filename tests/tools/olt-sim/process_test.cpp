@@ -243,7 +243,9 @@ TEST(OltSimProcess, AnswersTheCardAndObeysTheControlChannel) {
   auto info = card.receive();
   ASSERT_TRUE(info);
   EXPECT_EQ("127.0.2.2:14113", info->from);
+  // clang-format off
   EXPECT_EQ("00070101005d0000" "024f4c540002" "0000" "4f4c54" "3723", info->hex.substr(0, 16 + 12 + 4 + 6 + 4));
+  // clang-format on
 
   // Dropped request: the next datagram the card sees answers the request after it.
   EXPECT_EQ("ok", controlCommand(ctl, "drop 1 1"));

@@ -79,7 +79,9 @@ TEST_F(SimulatorTest, MessageHeldForTheNextExchangeGoesOutBeforeItsReply) {
   EXPECT_TRUE(due(10).empty());
   ASSERT_EQ("ok", cmd("drop 1 1"));
   receive(0, request(4));  // dropped, yet the exchange has begun
+  // clang-format off
   EXPECT_EQ(std::vector<std::string>{"1:801a0002001100000000" "05024f4c5400010001" "11010100"}, due(10));
+  // clang-format on
   receive(1, request(5));
   EXPECT_EQ((std::vector<std::string>{"2:0102030405", "2:" + nvsReply(5)}), due(10));
 }
@@ -123,8 +125,10 @@ TEST_F(SimulatorTest, OnuEventsOnCommand) {
   EXPECT_EQ("ok 02:4f:4e:01:00:00/0/offline 02:4f:4e:01:01:00/1/offline", cmd("onus 1"));
   ASSERT_EQ("ok", cmd("leave 1 02:4f:4e:01:00:00 gasp"));
   ASSERT_EQ("ok", cmd("move 1 02:4f:4e:01:01:00 0"));
+  // clang-format off
   EXPECT_EQ((std::vector<std::string>{"1:801a0002000f00000000" "03024f4e010000" "40010100",
                                       "1:802b0003000c00000000" "024f4e010100" "0100"}),
+  // clang-format on
             due(0));
   EXPECT_EQ("ok 02:4f:4e:01:00:00/0/gone 02:4f:4e:01:01:00/0/offline", cmd("onus 1"));
   ASSERT_EQ("ok", cmd("product 2 3724"));

@@ -123,8 +123,8 @@ public:
 
     Harness& halvorn() { return harness_; }
     int port() const { return port_; }
-    pid_t webPid() const { return webPid_; }
-    std::string webLog() const { return halvorn_test::readWholeFile(harness_.path("/web.log")); }
+    pid_t webPid() const { return web_.pid(); }
+    std::string webLog() const { return web_.log(); }
 
     static std::string onuMac(int slot, int pon, int n) {
         char mac[32];
@@ -171,24 +171,9 @@ public:
                                          "--sample-seconds", std::to_string(options_.sampleSeconds)};
         if (!options_.portFromSetting) args.insert(args.end(), {"--port", "0"});
         for (auto& a : options_.webArgs) args.push_back(a);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "PONMC_ROOT=", 11) != 0) env.push_back(*e);
+        std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT="});
         env.push_back("PONMC_ROOT=" + harness_.root());
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& v : env) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string log = harness_.path("/web.log");
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const int rc = ::posix_spawn(&webPid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start ponmc-web");
+        web_.start(args, env);
         if (!options_.startHalvorn && options_.halvornAfterMs >= 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options_.halvornAfterMs));
             harness_.start();
@@ -200,22 +185,11 @@ public:
         port_ = std::atoi(l.c_str() + l.find(mark) + mark.size());
     }
 
+    // SIGTERM (SIGKILL after 10 s); a sanitizer report in its output fails the test.
     void stopWeb() {
-        if (webPid_ <= 0) return;
-        ::kill(webPid_, SIGTERM);
-        int status = 0;
-        if (!waitUntil([&] { return ::waitpid(webPid_, &status, WNOHANG) == webPid_; }, std::chrono::seconds(10))) {
-            ::kill(webPid_, SIGKILL);
-            ::waitpid(webPid_, &status, 0);
-        }
-        webPid_ = -1;
-        const std::string log = webLog();
-        if (log.find("Sanitizer") != std::string::npos || log.find("runtime error:") != std::string::npos) {
-            std::fprintf(stderr, "ponmc-web reported a sanitizer finding; its output:\n%s\n", log.c_str());
-#if defined(GTEST_INCLUDE_GTEST_GTEST_H_) || defined(GOOGLETEST_INCLUDE_GTEST_GTEST_H_)
-            ADD_FAILURE() << "ponmc-web reported a sanitizer finding (see above)";
-#endif
-        }
+        if (web_.pid() <= 0) return;
+        web_.stop(SIGTERM, std::chrono::seconds(10));
+        web_.scanLog();
     }
 
     // Logs in through the API; returns the session cookie header value ("ponmc_session=...")
@@ -231,11 +205,7 @@ public:
         return {cookie, r.body.substr(at + mark.size(), 32)};
     }
 
-    static size_t countOf(const std::string& text, const std::string& what) {
-        size_t n = 0;
-        for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
-        return n;
-    }
+    static size_t countOf(const std::string& text, const std::string& what) { return testkit::countOf(text, what); }
 
 private:
     static Harness::Options harnessOptions(const Options& options) {
@@ -265,7 +235,8 @@ private:
 
     Options options_;
     Harness harness_;
-    pid_t webPid_ = -1;
+    // Declared after the Halvorn harness: stopped, and its log scanned, before the root goes.
+    testkit::DaemonProcess web_{"ponmc-web", harness_.path("/web.log")};
     int port_ = 0;
 };
 

@@ -159,17 +159,11 @@ ApiClient::ApiClient(std::string portFile, int ownPort) : ApiClient(std::move(po
 ApiClient::ApiClient(std::string portFile, int ownPort, Options options)
     : portFile_(std::move(portFile)), ownPort_(ownPort), options_(std::move(options)) {}
 
-ApiClient ApiClient::forWeb() {
-    return ApiClient(Paths::resolve(Paths::kWebIpc), kWebClientPort);
-}
+ApiClient ApiClient::forWeb() { return ApiClient(Paths::resolve(Paths::kWebIpc), kWebClientPort); }
 
-ApiClient ApiClient::forSnmp() {
-    return ApiClient(Paths::resolve(Paths::kSnmpIpc), kSnmpClientPort);
-}
+ApiClient ApiClient::forSnmp() { return ApiClient(Paths::resolve(Paths::kSnmpIpc), kSnmpClientPort); }
 
-void ApiClient::setPortFileWaitSeconds(int seconds) {
-    options_.portFileWaitMs = std::max(seconds, 1) * 1000;
-}
+void ApiClient::setPortFileWaitSeconds(int seconds) { options_.portFileWaitMs = std::max(seconds, 1) * 1000; }
 
 int ApiClient::getExchangeTimeoutMs() const {
     if (options_.exchangeTimeoutMs > 0) return options_.exchangeTimeoutMs;

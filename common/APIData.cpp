@@ -64,8 +64,7 @@ void APIData::parseRequest(const char* text, int length) {
 void APIData::createResponse(const std::string& error, const std::string& jsonData) {
     clearAll();
     JsonPtr root(JsonHelper::createObject());
-    if (error.empty() && !jsonData.empty())
-        addItem(root.get(), "data", JsonPtr(JsonHelper::parseJObject(jsonData)));
+    if (error.empty() && !jsonData.empty()) addItem(root.get(), "data", JsonPtr(JsonHelper::parseJObject(jsonData)));
     addString(root.get(), "err", error);
     jsonProtocol_ = JsonHelper::toString(root.get(), true);
     jsonData_ = jsonData;

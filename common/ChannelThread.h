@@ -37,7 +37,6 @@ bool receive(Ostrel& endpoint, std::string& message, const char* function, int l
 // The loop of a served channel that answers nothing: receives for ever, parses each message
 // into one reused envelope and hands it to handle. A channel error, or an exception out of
 // the parse or handle, is printed under function/line and the loop goes on.
-[[noreturn]] void serve(Ostrel& endpoint, const std::function<void(APIData&)>& handle, const char* function,
-                        int line);
+[[noreturn]] void serve(Ostrel& endpoint, const std::function<void(APIData&)>& handle, const char* function, int line);
 
 }  // namespace ChannelThread

@@ -86,8 +86,7 @@ bool Container::setJsonData(const std::string& text, bool allowId) {
 
 bool Container::setcJsonData(cJSON* value, bool allowId) { return setcJsonDataWith(value, allowId, nullptr); }
 
-bool Container::setcJsonDataWith(cJSON* value, bool allowId,
-                                 const std::function<void(const std::string&)>& onChange) {
+bool Container::setcJsonDataWith(cJSON* value, bool allowId, const std::function<void(const std::string&)>& onChange) {
     if (!cJSON_IsObject(value)) return false;
     bool result = false;
     std::string error;

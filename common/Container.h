@@ -100,7 +100,6 @@ private:
     std::atomic<uint64_t> changes_{0};
 
 protected:
-
 private:
     mutable pthread_rwlock_t lock_;
 };

@@ -201,9 +201,7 @@ std::string Helper::toStringNumber(double number) {
 
 std::string Helper::toStringHex(uint32_t value, uint8_t width) {
     char buffer[300];
-    if (width == 0)
-        snprintf(buffer, sizeof buffer, "%X", value);
-    else
-        snprintf(buffer, sizeof buffer, "%0*X", static_cast<int>(width), value);
+    if (width == 0) snprintf(buffer, sizeof buffer, "%X", value);
+    else snprintf(buffer, sizeof buffer, "%0*X", static_cast<int>(width), value);
     return buffer;
 }

@@ -3,8 +3,8 @@
 #include "Exception.h"
 
 PMTask::PMTask() {
-    for (const char* key : {"slot_id", "mac_address", "ip_address", "src_ip_address", "vlan_id",
-                            "discard_untagged", "pon_number", "onu2onu"})
+    for (const char* key : {"slot_id", "mac_address", "ip_address", "src_ip_address", "vlan_id", "discard_untagged",
+                            "pon_number", "onu2onu"})
         data_.setNewValue(key, "");
 }
 
@@ -25,6 +25,4 @@ void PMTask::parseTask(const APIData& request) {
     }
 }
 
-std::string PMTask::getDataValue(const std::string& key) const {
-    return data_.hasKey(key) ? data_.getValue(key) : "";
-}
+std::string PMTask::getDataValue(const std::string& key) const { return data_.hasKey(key) ? data_.getValue(key) : ""; }

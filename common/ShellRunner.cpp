@@ -68,10 +68,8 @@ std::string shellPath(const std::string& absolutePath) {
     if (plain) return path;
     std::string quoted = "'";
     for (char c : path) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
     }
     return quoted + "'";
 }

@@ -9,13 +9,13 @@ namespace {
 
 // Keys of the OLT table file, in the order the file is written.
 const std::string kOltFileKeys[] = {
-    "qvCfgOLTSlotIndex",  "qvCfgOLTName",       "qvCfgOLTIpAddress",       "qvCfgOLTPON0VlanId",
+    "qvCfgOLTSlotIndex",       "qvCfgOLTName",       "qvCfgOLTIpAddress",       "qvCfgOLTPON0VlanId",
     "qvCfgOLTPON0DisUntagged", "qvCfgOLTPON1VlanId", "qvCfgOLTPON1DisUntagged", "qvCfgOLTOnu2Onu",
 };
 // Keys of the ONU table file, in the order the file is written.
 const std::string kOnuFileKeys[] = {
-    "qvCfgONUPhysicalID", "qvCfgONUName",     "qvCfgONUVlanId",  "qvCfgONUSlotIndex",
-    "qvCfgONUPonIndex",   "qvCfgONUIndex",    "qvCfgONUEnabled",
+    "qvCfgONUPhysicalID", "qvCfgONUName",  "qvCfgONUVlanId",  "qvCfgONUSlotIndex",
+    "qvCfgONUPonIndex",   "qvCfgONUIndex", "qvCfgONUEnabled",
 };
 
 template <size_t N>
@@ -30,10 +30,10 @@ bool contains(const std::string (&keys)[N], const std::string& key) {
 // ---- OltTableRow ----
 
 OltTableRow::OltTableRow() {
-    for (const char* key : {"qvCfgOLTSlotIndex", "qvCfgOLTApp1Version", "qVCfgOLTNvsEnabled", "qvCfgOLTMac",
-                            "qvCfgOLTName", "qvCfgOLTCtcDisable", "qvCfgOLTMtu", "qvCfgOLTIpAddress",
-                            "qvCfgOLTOnu2Onu", "qvCfgOLTPON0VlanId", "qvCfgOLTPON0DisUntagged",
-                            "qvCfgOLTPON1VlanId", "qvCfgOLTPON1DisUntagged"})
+    for (const char* key :
+         {"qvCfgOLTSlotIndex", "qvCfgOLTApp1Version", "qVCfgOLTNvsEnabled", "qvCfgOLTMac", "qvCfgOLTName",
+          "qvCfgOLTCtcDisable", "qvCfgOLTMtu", "qvCfgOLTIpAddress", "qvCfgOLTOnu2Onu", "qvCfgOLTPON0VlanId",
+          "qvCfgOLTPON0DisUntagged", "qvCfgOLTPON1VlanId", "qvCfgOLTPON1DisUntagged"})
         values_[key] = "";
     initDefaultValues();
 }
@@ -71,9 +71,7 @@ bool OltTableRow::getHasJsonFileModified() const { return hasJsonFileModified_.l
 void OltTableRow::clearHasJsonFileModified() { hasJsonFileModified_.store(false); }
 bool OltTableRow::getHasUpdateIpAddress() const { return hasUpdateIpAddress_.load(); }
 
-bool OltTableRow::getHasVlanSet(int port) const {
-    return (port == 0 || port == 1) ? hasVlanSet_[port].load() : false;
-}
+bool OltTableRow::getHasVlanSet(int port) const { return (port == 0 || port == 1) ? hasVlanSet_[port].load() : false; }
 
 void OltTableRow::setHasVlanSet(int port, bool value) {
     if (port == 0 || port == 1) hasVlanSet_[port].store(value);
@@ -154,8 +152,8 @@ ModuleOltTableRow::ModuleOltTableRow() {
 ModuleOltTableRow::~ModuleOltTableRow() = default;
 
 void ModuleOltTableRow::initDefaultValues() {
-    for (const char* key : {"qvOpticModuleOltTxPower", "qvOpticModuleOltVcc", "qvOpticModuleOltTxBias",
-                            "qvOpticModuleOltTemperature"})
+    for (const char* key :
+         {"qvOpticModuleOltTxPower", "qvOpticModuleOltVcc", "qvOpticModuleOltTxBias", "qvOpticModuleOltTemperature"})
         setValue(key, "-", true);
 }
 

@@ -62,7 +62,9 @@ Database::~Database() {
     clearAllMapUriObject();
 }
 
-std::string Database::getFilePath(const std::string& uri) { return Paths::resolve(std::string(kDbDir) + uri + ".json"); }
+std::string Database::getFilePath(const std::string& uri) {
+    return Paths::resolve(std::string(kDbDir) + uri + ".json");
+}
 
 void Database::init() {
     try {
@@ -80,7 +82,8 @@ void Database::init() {
 
 void Database::createEmptyMapData() {
     runShell("mkdir -p " + ShellRunner::shellPath(kDbDir));
-    for (const char* uri : {Uris::kOnuTable, Uris::kOltTable, Uris::kSlotTable, Uris::kModuleOltTable, Uris::kModuleOnuTable, Uris::kOltAlarmTable}) {
+    for (const char* uri : {Uris::kOnuTable, Uris::kOltTable, Uris::kSlotTable, Uris::kModuleOltTable,
+                            Uris::kModuleOnuTable, Uris::kOltAlarmTable}) {
         if (tables_.count(uri) == 0) tables_[uri] = new RwLockTable();
     }
     for (const char* uri : kPersistedObjects) {
@@ -123,12 +126,14 @@ void Database::loadMapUriTable() {
         const std::string path = getFilePath(uri);
         loadFile(path, function, [&](const std::string& text) {
             JsonPtr array(JsonHelper::parseJArray(text));
-            if (!cJSON_IsArray(array.get())) throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
+            if (!cJSON_IsArray(array.get()))
+                throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
             // Every element must be a row object: an array of anything else is not ours, and
             // loading it would invent default rows.
             const cJSON* element = nullptr;
             cJSON_ArrayForEach(element, array.get()) {
-                if (!cJSON_IsObject(element)) throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
+                if (!cJSON_IsObject(element))
+                    throw Exception("Invalid Json Array format in file " + path, function, __LINE__);
             }
             cJSON_ArrayForEach(element, array.get()) {
                 Container* row = getNewObjectFromUri(uri, JsonHelper::toString(element, true));
@@ -160,12 +165,12 @@ void Database::loadMapUriObject() {
             // Actions are asked for by a request, never by a file: a stored "1" would reboot
             // or wipe the card at every start.
             for (const std::string& action : SystemInfo::dropActionKeys(json.get()))
-                printf("%s[%d]: Exception: Action '%s' in %s ignored\n", function, __LINE__, action.c_str(), path.c_str());
+                printf("%s[%d]: Exception: Action '%s' in %s ignored\n", function, __LINE__, action.c_str(),
+                       path.c_str());
             SystemInfo* settings = dynamic_cast<SystemInfo*>(object);
-            const bool accepted = settings != nullptr ? settings->loadcJsonData(json.get())
-                                                      : object->setcJsonData(json.get(), false);
-            if (!accepted)
-                throw Exception("Invalid object type in file " + path, function, __LINE__);
+            const bool accepted =
+                settings != nullptr ? settings->loadcJsonData(json.get()) : object->setcJsonData(json.get(), false);
+            if (!accepted) throw Exception("Invalid object type in file " + path, function, __LINE__);
             object->clearHasJsonFileModified();
         });
     }

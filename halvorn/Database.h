@@ -6,7 +6,8 @@
 // lock (table before row, one table at a time); the records by their own lock.
 // Throws Exception: "Table uri not exists: <uri>", "Impossible to add new object in table:
 // <uri>", "Impossible to save a empty data", "Max tries to save database json file",
-// "Impossible to rename <tmp>: <why>", and the table/row errors. save(), the loaders and init() print failures and carry on.
+// "Impossible to rename <tmp>: <why>", and the table/row errors. save(), the loaders and init() print failures and
+// carry on.
 
 #include <chrono>
 #include <cstdint>

@@ -18,9 +18,7 @@
 
 namespace {
 
-void runDatabaseWorker() {
-    DatabaseWorker::getInstance()->threadWorker();
-}
+void runDatabaseWorker() { DatabaseWorker::getInstance()->threadWorker(); }
 
 }  // namespace
 

@@ -17,8 +17,8 @@ void Manager::handlerApiRequest(APIData* request) {
 }
 
 bool Manager::isApiPMTask(const std::string& name) const {
-    return name == Uris::kSlotEnable || name == Uris::kSlotDisable || name == Uris::kSlotReset || name == Uris::kSlotOnuRemove ||
-           name == Uris::kSlotOnuReset || name == Uris::kSlotRestoreDefault;
+    return name == Uris::kSlotEnable || name == Uris::kSlotDisable || name == Uris::kSlotReset ||
+           name == Uris::kSlotOnuRemove || name == Uris::kSlotOnuReset || name == Uris::kSlotRestoreDefault;
 }
 
 void Manager::handlerApiRequestGet(APIData* request) {
@@ -127,9 +127,11 @@ void Manager::handlerApiRequestSet(APIData* request) {
                             task.setNewValue("ip_address", olt->getValue("qvCfgOLTIpAddress"));
                             sendQuenrikTask(Uris::kOltConfig, &task);
                         }
-                        if (olt->getValue("qvCfgOLTPON0VlanId") != vlan0 || olt->getValue("qvCfgOLTPON0DisUntagged") != untagged0)
+                        if (olt->getValue("qvCfgOLTPON0VlanId") != vlan0 ||
+                            olt->getValue("qvCfgOLTPON0DisUntagged") != untagged0)
                             sendOltVlan(0, olt);
-                        if (olt->getValue("qvCfgOLTPON1VlanId") != vlan1 || olt->getValue("qvCfgOLTPON1DisUntagged") != untagged1)
+                        if (olt->getValue("qvCfgOLTPON1VlanId") != vlan1 ||
+                            olt->getValue("qvCfgOLTPON1DisUntagged") != untagged1)
                             sendOltVlan(1, olt);
                     }
                 } else if (name == Uris::kOnuTable) {

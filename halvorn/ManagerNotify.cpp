@@ -105,8 +105,7 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
                     if (row->getHasVlanSet(port)) continue;
                     if (row->getValue(port == 0 ? "qvCfgOLTPON0VlanId" : "qvCfgOLTPON1VlanId").empty())
                         row->setHasVlanSet(port, true);
-                    else
-                        sendOltVlan(port, row);
+                    else sendOltVlan(port, row);
                 }
             } else {
                 // Sent again when the card comes back.
@@ -156,12 +155,14 @@ void Manager::handlerNotifyOLTNew(const std::string& data) {
 
 void Manager::handlerNotifyOLTSetAllOffline() {
     try {
-        changeRows(getTable(Uris::kSlotTable), "", "", [](Container* row) { row->setValue("qvSlotStatus", "2", true); });
+        changeRows(getTable(Uris::kSlotTable), "", "",
+                   [](Container* row) { row->setValue("qvSlotStatus", "2", true); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }
     try {
-        changeRows(getTable(Uris::kModuleOltTable), "", "", [](Container* row) { setKeys(row, kOltOpticKeys, 4, "-"); });
+        changeRows(getTable(Uris::kModuleOltTable), "", "",
+                   [](Container* row) { setKeys(row, kOltOpticKeys, 4, "-"); });
     } catch (...) {
         printCurrentException(__func__, __LINE__);
     }

@@ -109,6 +109,6 @@ void QuenrikWorker::threadRcvWorker() {
     Ostrel endpoint(kReceiverPort);
     ChannelThread::setUp(endpoint, Paths::kQuenHalIpc, true, __func__, __LINE__);
     Manager* manager = Manager::getInstance();
-    ChannelThread::serve(endpoint, [manager](APIData& envelope) { manager->handlerNotification(&envelope); }, __func__,
-                         __LINE__);
+    ChannelThread::serve(
+        endpoint, [manager](APIData& envelope) { manager->handlerNotification(&envelope); }, __func__, __LINE__);
 }

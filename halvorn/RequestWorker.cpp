@@ -22,9 +22,7 @@ void runRequestWorker(RequestWorker* worker) {
 
 RequestWorker::RequestWorker(int ownPort, const char* portFile) : ownPort_(ownPort), portFile_(portFile) {}
 
-void RequestWorker::startWorker() {
-    thread_ = std::thread(runRequestWorker, this);
-}
+void RequestWorker::startWorker() { thread_ = std::thread(runRequestWorker, this); }
 
 void RequestWorker::waitWorkerFinish() {
     if (thread_.joinable()) thread_.join();
@@ -58,8 +56,7 @@ void RequestWorker::threadWorker() {
             printUnexpectedException(__func__, __LINE__);
             try {
                 envelope.createResponse("Unexpected exception", "");
-            } catch (...) {
-            }
+            } catch (...) {}
         }
         if (endpoint.send(envelope.getJsonProtocol()) < 0)
             std::printf("%s[%d]-Error: %s\n", __func__, __LINE__, endpoint.getErrorMessage());

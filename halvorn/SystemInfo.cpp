@@ -19,18 +19,17 @@
 #include "ShellRunner.h"
 #include "TextRules.h"
 
-const std::string SystemInfo::kFileKeys[12] = {
-    "mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface", "oltIpAddr", "oltIpMask",
-    "oltIface", "ntpServer", "enNtpServer", "enSNMPAgent", "timezone", "webPort"};
+const std::string SystemInfo::kFileKeys[12] = {"mgntIpAddr",  "mgntIpMask",  "mgntIpGateway", "mgntIface",
+                                               "oltIpAddr",   "oltIpMask",   "oltIface",      "ntpServer",
+                                               "enNtpServer", "enSNMPAgent", "timezone",      "webPort"};
 
 namespace {
 
 // Creation order of the keys; the map keeps them sorted, the order only documents intent.
 const char* const kAllKeys[] = {
-    "fwVersion", "uptime", "mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface",
-    "oltIpAddr", "oltIpMask", "oltIface", "ntpServer", "enNtpServer", "reboot",
-    "resetFactory", "dateTime", "restoreBackup", "backup", "enSNMPAgent", "product",
-    "serialNumber", "timezone", "webPort"};
+    "fwVersion",     "uptime",   "mgntIpAddr",  "mgntIpMask",  "mgntIpGateway", "mgntIface",    "oltIpAddr",
+    "oltIpMask",     "oltIface", "ntpServer",   "enNtpServer", "reboot",        "resetFactory", "dateTime",
+    "restoreBackup", "backup",   "enSNMPAgent", "product",     "serialNumber",  "timezone",     "webPort"};
 
 // Lines of the settings files are read up to this length, the rest of a line is dropped.
 constexpr size_t kMaxLine = 498;
@@ -98,9 +97,8 @@ void SystemInfo::loadMgmtNetwork() {
         const char* key;
         const char* fallback;
     };
-    const Line lines[3] = {{"mgntIpAddr", "192.168.0.88"},
-                           {"mgntIpMask", "255.255.255.0"},
-                           {"mgntIpGateway", "192.168.0.1"}};
+    const Line lines[3] = {
+        {"mgntIpAddr", "192.168.0.88"}, {"mgntIpMask", "255.255.255.0"}, {"mgntIpGateway", "192.168.0.1"}};
     std::ifstream in(Paths::resolve("/mnt/.ipAddress"));
     if (!in.is_open()) {
         for (const auto& l : lines) setNewValue(l.key, l.fallback);
@@ -115,8 +113,8 @@ void SystemInfo::loadMgmtNetwork() {
         std::string value = readLine(in);
         std::string why = value.empty() ? "" : checkValue(l.key, value);
         if (!why.empty()) {
-            std::printf("%s[%d]: Exception: %s in /mnt/.ipAddress, using %s\n", __func__, __LINE__,
-                        why.c_str(), l.fallback);
+            std::printf("%s[%d]: Exception: %s in /mnt/.ipAddress, using %s\n", __func__, __LINE__, why.c_str(),
+                        l.fallback);
             value = l.fallback;
         }
         setNewValue(l.key, value);
@@ -334,17 +332,11 @@ bool SystemInfo::setcJsonData(cJSON* value, bool allowId, std::string& error, bo
     return error.empty();
 }
 
-std::string SystemInfo::getJsonFile() const {
-    return getJsonData(true, kFileKeys, 12);
-}
+std::string SystemInfo::getJsonFile() const { return getJsonData(true, kFileKeys, 12); }
 
-bool SystemInfo::getHasJsonFileModified() const {
-    return fileModified_.load();
-}
+bool SystemInfo::getHasJsonFileModified() const { return fileModified_.load(); }
 
-void SystemInfo::clearHasJsonFileModified() {
-    fileModified_.store(false);
-}
+void SystemInfo::clearHasJsonFileModified() { fileModified_.store(false); }
 
 std::string SystemInfo::getSetError() const {
     readLock();
@@ -353,17 +345,12 @@ std::string SystemInfo::getSetError() const {
     return copy;
 }
 
-void SystemInfo::setUptime(const std::string& text) {
-    setValue("uptime", text, true);
-}
+void SystemInfo::setUptime(const std::string& text) { setValue("uptime", text, true); }
 
-void SystemInfo::setDateTime(const std::string& text) {
-    setValue("dateTime", text, true);
-}
+void SystemInfo::setDateTime(const std::string& text) { setValue("dateTime", text, true); }
 
 bool SystemInfo::isSetcJsonData(const std::string& key) {
-    return key != "fwVersion" && key != "uptime" && key != "dateTime" && key != "product" &&
-           key != "serialNumber";
+    return key != "fwVersion" && key != "uptime" && key != "dateTime" && key != "product" && key != "serialNumber";
 }
 
 bool SystemInfo::isActionKey(const std::string& key) {
@@ -405,9 +392,7 @@ std::string SystemInfo::getMgmtIface() {
     return all->hasKey("iface0") ? all->getValue("iface0") : "";
 }
 
-std::string SystemInfo::getOLTIface() {
-    return getMgmtIface();
-}
+std::string SystemInfo::getOLTIface() { return getMgmtIface(); }
 
 void SystemInfo::doUpdateMgntNetworkFile() {
     // The values are read under the files' own lock: of two changes that race, the one
@@ -429,9 +414,13 @@ void SystemInfo::doUpdateMgntNetworkFile() {
                       "auto lo\n"
                       "iface lo inet loopback\n"
                       "\n"
-                      "allow-hotplug " + iface + "\n"
-                      "iface " + iface + " inet static\n"
-                      "  address 192.168.0.88\n"
-                      "  network 255.255.255.0\n"
-                      "\n");
+                      "allow-hotplug " +
+                          iface +
+                          "\n"
+                          "iface " +
+                          iface +
+                          " inet static\n"
+                          "  address 192.168.0.88\n"
+                          "  network 255.255.255.0\n"
+                          "\n");
 }

@@ -68,17 +68,14 @@ void SystemManager::initNTPClient(SystemInfo* info) {
     const std::string server = info->getValue("ntpServer");
     if (info->getValue("enNtpServer") == "1" && !server.empty())
         execCommand(shellPath("/mnt/bin/startNtp.sh") + " start " + server + " &");
-    else
-        execCommand(shellPath("/mnt/bin/startNtp.sh") + " stop &");
+    else execCommand(shellPath("/mnt/bin/startNtp.sh") + " stop &");
 }
 
 void SystemManager::initSNMPAgent(SystemInfo* info) {
     if (info->getValue("enSNMPAgent") == "1") execCommand(shellPath("/mnt/bin/startSnmpWendix.sh") + " &");
 }
 
-void SystemManager::doResetFactory() {
-    execCommand("rm -r " + shellPath(Uris::kDbFolder));
-}
+void SystemManager::doResetFactory() { execCommand("rm -r " + shellPath(Uris::kDbFolder)); }
 
 void SystemManager::doReboot() {
     execCommand(shellPath("/sbin/reboot"));
@@ -149,8 +146,8 @@ void SystemManager::threadLedWorker() {
 // typeflag (156, 1: '0' or NUL regular file, '5' folder, anything else refused),
 // magic (257, 6: "ustar"), prefix (345, 155: ustar's leading path part).
 std::string SystemManager::checkRestoreArchive(const char* data, size_t length) {
-    static const std::set<std::string> kAllowed = {Uris::kOnuTableMember, Uris::kOltTableMember, Uris::kSystemInfoMember,
-                                                   Uris::kPrivateStoreMember};
+    static const std::set<std::string> kAllowed = {Uris::kOnuTableMember, Uris::kOltTableMember,
+                                                   Uris::kSystemInfoMember, Uris::kPrivateStoreMember};
     constexpr size_t kBlock = 512;
     if (length == 0) return "the archive is empty";
     if (length % kBlock != 0) return "not a tar archive (size is not a multiple of 512)";
@@ -170,7 +167,8 @@ std::string SystemManager::checkRestoreArchive(const char* data, size_t length) 
         return digits > 0;
     };
     auto text = [](const unsigned char* field, size_t width) {
-        return std::string(reinterpret_cast<const char*>(field), ::strnlen(reinterpret_cast<const char*>(field), width));
+        return std::string(reinterpret_cast<const char*>(field),
+                           ::strnlen(reinterpret_cast<const char*>(field), width));
     };
 
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
@@ -188,8 +186,7 @@ std::string SystemManager::checkRestoreArchive(const char* data, size_t length) 
         uint64_t sum = 0;
         for (size_t i = 0; i < kBlock; ++i) sum += (i >= 148 && i < 156) ? ' ' : h[i];
         if (sum != stored) return "bad header checksum (member " + std::to_string(member) + ")";
-        if (std::memcmp(h + 257, "ustar", 5) != 0)
-            return "not a ustar archive (member " + std::to_string(member) + ")";
+        if (std::memcmp(h + 257, "ustar", 5) != 0) return "not a ustar archive (member " + std::to_string(member) + ")";
 
         std::string name = text(h, 100);
         std::string prefix = text(h + 345, 155);

@@ -31,13 +31,9 @@ constexpr size_t kHandshakeRead = 9;
 
 // The decimal number at the start of text: leading blanks and a sign allowed, stops at the
 // first non-digit, no digits gives 0. Used for port files and acknowledgements alike.
-long long leadingNumber(const char* text) {
-    return std::strtoll(text, nullptr, 10);
-}
+long long leadingNumber(const char* text) { return std::strtoll(text, nullptr, 10); }
 
-std::string systemError(int err) {
-    return std::strerror(err);
-}
+std::string systemError(int err) { return std::strerror(err); }
 
 sockaddr_in loopback(int port) {
     sockaddr_in addr{};
@@ -51,8 +47,7 @@ sockaddr_in loopback(int port) {
 ssize_t receive(int fd, void* buf, size_t len, sockaddr_in* from = nullptr) {
     for (;;) {
         socklen_t fromLength = sizeof(sockaddr_in);
-        ssize_t n = ::recvfrom(fd, buf, len, 0, reinterpret_cast<sockaddr*>(from),
-                               from ? &fromLength : nullptr);
+        ssize_t n = ::recvfrom(fd, buf, len, 0, reinterpret_cast<sockaddr*>(from), from ? &fromLength : nullptr);
         if (n >= 0 || errno != EINTR) return n;
     }
 }
@@ -151,8 +146,7 @@ bool Ostrel::savePortToFile(const char* path, int port) {
 }
 
 bool Ostrel::connect(const char* path) {
-    if (!checkValidState() || !waitForPortFile(path) || !getPortFromFile(path, m_peerPort) ||
-        !bindSourcePort(m_port)) {
+    if (!checkValidState() || !waitForPortFile(path) || !getPortFromFile(path, m_peerPort) || !bindSourcePort(m_port)) {
         return false;
     }
     m_connectionType = CLIENT;
@@ -229,8 +223,7 @@ int64_t Ostrel::send(const std::string& message) {
         result = sendChunks(message);
         if (result == static_cast<int64_t>(message.size())) return result;
         if (result >= 0) {
-            m_error = "error transmission: sent=" + std::to_string(message.size()) +
-                      ",recv=" + std::to_string(result);
+            m_error = "error transmission: sent=" + std::to_string(message.size()) + ",recv=" + std::to_string(result);
         }
     }
     std::printf("err: %s\n", m_error.c_str());
@@ -367,17 +360,11 @@ bool Ostrel::close() {
     return true;
 }
 
-bool Ostrel::shutdown() {
-    return close();
-}
+bool Ostrel::shutdown() { return close(); }
 
-const char* Ostrel::getErrorMessage() {
-    return m_error.c_str();
-}
+const char* Ostrel::getErrorMessage() { return m_error.c_str(); }
 
-void Ostrel::setPortFileWaitLimit(int tests) {
-    m_portFileTests = std::max(tests, 1);
-}
+void Ostrel::setPortFileWaitLimit(int tests) { m_portFileTests = std::max(tests, 1); }
 
 void Ostrel::setPingLimits(int attempts, int timeoutMs) {
     m_pingAttempts = std::max(attempts, 1);
@@ -385,10 +372,7 @@ void Ostrel::setPingLimits(int attempts, int timeoutMs) {
     m_pingTimeoutMs = std::max(timeoutMs, 1);
 }
 
-void Ostrel::setTransferTimeout(int timeoutMs) {
-    m_transferTimeoutMs = std::max(timeoutMs, 0);
-}
-
+void Ostrel::setTransferTimeout(int timeoutMs) { m_transferTimeoutMs = std::max(timeoutMs, 0); }
 
 ssize_t Ostrel::receiveInTransfer(void* buf, size_t len) {
     int limit = m_transferTimeoutMs > 0 ? m_transferTimeoutMs : -1;
@@ -404,9 +388,7 @@ ssize_t Ostrel::receiveInTransfer(void* buf, size_t len) {
     return receive(m_socket, buf, len);
 }
 
-void Ostrel::setDeadline(int msFromNow) {
-    m_deadlineMs = msFromNow < 0 ? -1 : monotonicMs() + msFromNow;
-}
+void Ostrel::setDeadline(int msFromNow) { m_deadlineMs = msFromNow < 0 ? -1 : monotonicMs() + msFromNow; }
 
 int Ostrel::deadlineLeftMs() const {
     if (m_deadlineMs < 0) return -1;
@@ -414,9 +396,7 @@ int Ostrel::deadlineLeftMs() const {
     return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, INT_MAX));
 }
 
-void Ostrel::setMaxMessageSize(int64_t bytes) {
-    m_maxMessage = std::max<int64_t>(bytes, 1);
-}
+void Ostrel::setMaxMessageSize(int64_t bytes) { m_maxMessage = std::max<int64_t>(bytes, 1); }
 
 bool Ostrel::waitForDatagram(int timeoutMs) {
     int rc = pollReadable(m_socket, std::max(timeoutMs, 0));
@@ -440,8 +420,7 @@ void Ostrel::setReceiveTimeout(int timeoutMs, const char* failName) {
 
 bool Ostrel::sendDatagram(const void* data, size_t length) {
     sockaddr_in peer = loopback(m_peerPort);
-    ssize_t n = ::sendto(m_socket, data, length, MSG_CONFIRM, reinterpret_cast<const sockaddr*>(&peer),
-                         sizeof(peer));
+    ssize_t n = ::sendto(m_socket, data, length, MSG_CONFIRM, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
     if (n != static_cast<ssize_t>(length)) {
         int err = errno;
         m_error = "sendto()" + systemError(err);

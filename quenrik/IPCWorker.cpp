@@ -49,6 +49,6 @@ void IPCWorker::threadWorker() {
         ChannelThread::exitFatal(__func__, __LINE__, e.getMessage());
     }
     Manager* manager = Manager::getInstance();
-    ChannelThread::serve(endpoint, [manager](APIData& request) { manager->handlerApiRequest(&request); }, __func__,
-                         __LINE__);
+    ChannelThread::serve(
+        endpoint, [manager](APIData& request) { manager->handlerApiRequest(&request); }, __func__, __LINE__);
 }

@@ -38,7 +38,8 @@ void PONCardHelper::clear() {
 }
 
 void PONCardHelper::throwIfAbandoned() const {
-    if (abandoned_.load()) throw Exception("OLT of slot " + slot_ + " does not answer: exchange abandoned", __func__, __LINE__);
+    if (abandoned_.load())
+        throw Exception("OLT of slot " + slot_ + " does not answer: exchange abandoned", __func__, __LINE__);
 }
 
 void PONCardHelper::sendRequestMessage() {

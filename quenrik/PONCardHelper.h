@@ -189,8 +189,8 @@ public:
     void addReportAlarm(const Container& message);
     void addLinkReportAlarm(const std::string& mac);
     void addGeneralOnuReportAlarm(int messageId, const std::string& mac);
-    void addCustomReportAlarm(int entityTag, const std::string& port, const std::string& mac,
-                              const std::string& alarm, const std::string& state);
+    void addCustomReportAlarm(int entityTag, const std::string& port, const std::string& mac, const std::string& alarm,
+                              const std::string& state);
     void doReportAlarmToHalvorn();
     void clearAllAlarm();
     bool doGetAllOnuOpticsPower();

@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr int kOltReady = TK_OLT_READY;                 // 32768
-constexpr int kLinkDiscovery = TK_LINK_DISCOVERY;       // 32793
-constexpr int kReportAlarm = TK_REPORT_ALARM;           // 32794
+constexpr int kOltReady = TK_OLT_READY;                          // 32768
+constexpr int kLinkDiscovery = TK_LINK_DISCOVERY;                // 32793
+constexpr int kReportAlarm = TK_REPORT_ALARM;                    // 32794
 constexpr int kLinkMoved = TK_ONU_LINK_MOVED_BETWEEN_PON_PORTS;  // 32811
 
 }  // namespace
@@ -156,7 +156,8 @@ void PONCardHelper::doReportAlarmToHalvorn() {
     runOperation(__func__, [&] {
         if (alarmReport_.getListSize(kAlarmList) == 0) return true;
         // {"alarm_list":[<row>...]}: the rows as they print compactly, each one object.
-        notify(Uris::kOltAlarmNew, "{\"alarm_list\":" + JsonHelper::toString(alarmReport_.getList(kAlarmList), true) + "}");
+        notify(Uris::kOltAlarmNew,
+               "{\"alarm_list\":" + JsonHelper::toString(alarmReport_.getList(kAlarmList), true) + "}");
         clearAllAlarm();
         return true;
     });

@@ -179,7 +179,8 @@ bool PONCardHelper::doSetEthernetToUpStatus(OnuLink* link) {
 bool PONCardHelper::doCreateOnu2OnuPath(OnuLink* link) {
     return runOperation(__func__, [&] {
         const uint16_t port = static_cast<uint16_t>(std::stoi(link->getPonPort()));
-        const bool down = doSetPath(hexNumber(link->getDownstreamP2PQueue()), port, static_cast<uint16_t>(port + 2), 32);
+        const bool down =
+            doSetPath(hexNumber(link->getDownstreamP2PQueue()), port, static_cast<uint16_t>(port + 2), 32);
         const bool broadcast = doSetPath(hexNumber(link->getBroadcastP2PQueue()), port, port, 32);
         return down && broadcast;
     });
@@ -190,9 +191,8 @@ bool PONCardHelper::doSetDestination(OnuLink* link) {
 }
 
 bool PONCardHelper::doSetDestinationLearningControl(OnuLink* link) {
-    return sendOne(__func__, [&] {
-        request_.addSetDestinationLearningControl(static_cast<uint16_t>(link->getDestinationId()));
-    });
+    return sendOne(__func__,
+                   [&] { request_.addSetDestinationLearningControl(static_cast<uint16_t>(link->getDestinationId())); });
 }
 
 bool PONCardHelper::doAddDestinationRules(OnuLink* link) {
@@ -319,7 +319,8 @@ bool PONCardHelper::doGetAllTkmRules(std::vector<TkmRule>& rules, uint16_t port)
             if (!answer->hasList("rules")) continue;
             const std::string target = answer->getValue("target");
             const uint8_t flags = static_cast<uint8_t>(std::stoul(answer->getValue("flags")));
-            for (Container* rule : answer->getList("rules")) rules.push_back(TkmRule{target, flags, rule->getValue("rule")});
+            for (Container* rule : answer->getList("rules"))
+                rules.push_back(TkmRule{target, flags, rule->getValue("rule")});
         }
         return true;
     });

@@ -10,8 +10,8 @@
 // whole pass, by the task loop for one task, by the ping loop only around setInitialState);
 // the task queue has its own lock (BlockingQueue), never held with another; addressMutex_
 // guards the two addresses, which the task loop writes under the slot lock and the ping
-// loop copies without it. Order: slotMutex_, then addressMutex_ (held for a copy only). start() runs the threads until the process ends; a PONCardTask that was
-// never started (tests) can be destroyed, one that was must not be.
+// loop copies without it. Order: slotMutex_, then addressMutex_ (held for a copy only). start() runs the threads until
+// the process ends; a PONCardTask that was never started (tests) can be destroyed, one that was must not be.
 
 #include <cstddef>
 #include <memory>
@@ -70,8 +70,8 @@ private:
 
     PONCardHelper helper_;
     Periods periods_;
-    std::string slot_;       // set by start
-    std::string interface_;  // set by start
+    std::string slot_;                      // set by start
+    std::string interface_;                 // set by start
     SocketHelper* socketHelper_ = nullptr;  // set by start; not owned
 
     std::mutex slotMutex_;

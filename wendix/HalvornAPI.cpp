@@ -81,15 +81,13 @@ APIData HalvornAPI::doRequestApiData(const std::string& action, const std::strin
         printException(__func__, __LINE__, e);
         try {
             setErrorResponse(envelope, e.getMessage());
-        } catch (...) {
-        }
+        } catch (...) {}
     } catch (...) {
         // Whatever went wrong, the caller must not take the envelope for an answer.
         printUnexpectedException(__func__, __LINE__);
         try {
             setErrorResponse(envelope, "Unexpected exception");
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     return envelope;
 }

@@ -1,6 +1,5 @@
 #include "MibTable.h"
 
-
 #include "JsonHelper.h"
 
 int incr_scaling = 0;
@@ -16,9 +15,7 @@ int nextCacheTimeout() {
     return 120 + incr_scaling;
 }
 
-void setFixedCacheTimeout(int seconds) {
-    fixedCacheTimeout = seconds > 0 ? seconds : 0;
-}
+void setFixedCacheTimeout(int seconds) { fixedCacheTimeout = seconds > 0 ? seconds : 0; }
 
 namespace mibtable_detail {
 
@@ -26,9 +23,7 @@ const char* const kRowIdKey = "wendix:row_id";
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The end of the JSON value that starts at p (strings, nesting and escapes followed); end
 // when the text ends first.

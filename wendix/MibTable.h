@@ -57,13 +57,13 @@ struct MibColumn {
 
 template <class Entry>
 struct MibTableLayout {
-    const char* name;                  // "qvCfgONUTable"
-    std::vector<oid> oidSuffix;        // below 1.3.6.1.4.1.E
-    const char* uri;                   // Halvorn's table URI, "/onutable"
-    unsigned maxColumn;                // columns are 1..maxColumn; only `columns` are served
-    bool writable;                     // registered for SET as well as GET
-    bool skipRowsWithEmptyIndex;       // rows whose index texts are not all set are left out
-    std::vector<unsigned> indexColumns;  // the columns that hold the index values, in order
+    const char* name;                       // "qvCfgONUTable"
+    std::vector<oid> oidSuffix;             // below 1.3.6.1.4.1.E
+    const char* uri;                        // Halvorn's table URI, "/onutable"
+    unsigned maxColumn;                     // columns are 1..maxColumn; only `columns` are served
+    bool writable;                          // registered for SET as well as GET
+    bool skipRowsWithEmptyIndex;            // rows whose index texts are not all set are left out
+    std::vector<unsigned> indexColumns;     // the columns that hold the index values, in order
     std::vector<MibColumn<Entry>> columns;  // ascending column number
 };
 
@@ -137,40 +137,40 @@ private:
 
 // Defines the table's callbacks and entry points under the table's name, for a table
 // object reachable as TABLE (an expression) whose entry type is NAME##_entry.
-#define WENDIX_MIB_TABLE_FUNCTIONS(NAME, TABLE)                                                                 \
-    int NAME##_load(netsnmp_cache*, void*) { return (TABLE).load(); }                                          \
-    void NAME##_free(netsnmp_cache*, void*) { (TABLE).freeAll(); }                                             \
-    netsnmp_variable_list* NAME##_get_first_data_point(void** loopContext, void** dataContext,                 \
-                                                       netsnmp_variable_list* indexes, netsnmp_iterator_info*) { \
-        return (TABLE).firstDataPoint(loopContext, dataContext, indexes);                                      \
-    }                                                                                                          \
-    netsnmp_variable_list* NAME##_get_next_data_point(void** loopContext, void** dataContext,                  \
-                                                      netsnmp_variable_list* indexes, netsnmp_iterator_info*) {  \
-        return (TABLE).nextDataPoint(loopContext, dataContext, indexes);                                       \
-    }                                                                                                          \
-    int NAME##_handler(netsnmp_mib_handler*, netsnmp_handler_registration* registration,                       \
-                       netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests) {                  \
-        return (TABLE).handle(registration, reqinfo, requests);                                                \
-    }                                                                                                          \
-    void NAME##_removeEntry(NAME##_entry* entry) { (TABLE).removeEntry(entry); }                               \
-    void initialize_table_##NAME() {                                                                           \
-        (TABLE).initialize({NAME##_handler, NAME##_get_first_data_point, NAME##_get_next_data_point,           \
-                            NAME##_load, NAME##_free});                                                        \
-    }                                                                                                          \
+#define WENDIX_MIB_TABLE_FUNCTIONS(NAME, TABLE)                                                                   \
+    int NAME##_load(netsnmp_cache*, void*) { return (TABLE).load(); }                                             \
+    void NAME##_free(netsnmp_cache*, void*) { (TABLE).freeAll(); }                                                \
+    netsnmp_variable_list* NAME##_get_first_data_point(void** loopContext, void** dataContext,                    \
+                                                       netsnmp_variable_list* indexes, netsnmp_iterator_info*) {  \
+        return (TABLE).firstDataPoint(loopContext, dataContext, indexes);                                         \
+    }                                                                                                             \
+    netsnmp_variable_list* NAME##_get_next_data_point(void** loopContext, void** dataContext,                     \
+                                                      netsnmp_variable_list* indexes, netsnmp_iterator_info*) {   \
+        return (TABLE).nextDataPoint(loopContext, dataContext, indexes);                                          \
+    }                                                                                                             \
+    int NAME##_handler(netsnmp_mib_handler*, netsnmp_handler_registration* registration,                          \
+                       netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests) {                     \
+        return (TABLE).handle(registration, reqinfo, requests);                                                   \
+    }                                                                                                             \
+    void NAME##_removeEntry(NAME##_entry* entry) { (TABLE).removeEntry(entry); }                                  \
+    void initialize_table_##NAME() {                                                                              \
+        (TABLE).initialize(                                                                                       \
+            {NAME##_handler, NAME##_get_first_data_point, NAME##_get_next_data_point, NAME##_load, NAME##_free}); \
+    }                                                                                                             \
     void init_##NAME() { initialize_table_##NAME(); }
 
 // The matching declarations, for the module's header.
-#define WENDIX_MIB_TABLE_DECLARATIONS(NAME)                                                                   \
-    void init_##NAME();                                                                                        \
-    void initialize_table_##NAME();                                                                            \
-    void NAME##_removeEntry(NAME##_entry* entry);                                                              \
-    int NAME##_load(netsnmp_cache* cache, void* context);                                                      \
-    void NAME##_free(netsnmp_cache* cache, void* context);                                                     \
-    netsnmp_variable_list* NAME##_get_first_data_point(void** loopContext, void** dataContext,                 \
+#define WENDIX_MIB_TABLE_DECLARATIONS(NAME)                                                                     \
+    void init_##NAME();                                                                                         \
+    void initialize_table_##NAME();                                                                             \
+    void NAME##_removeEntry(NAME##_entry* entry);                                                               \
+    int NAME##_load(netsnmp_cache* cache, void* context);                                                       \
+    void NAME##_free(netsnmp_cache* cache, void* context);                                                      \
+    netsnmp_variable_list* NAME##_get_first_data_point(void** loopContext, void** dataContext,                  \
                                                        netsnmp_variable_list* indexes, netsnmp_iterator_info*); \
-    netsnmp_variable_list* NAME##_get_next_data_point(void** loopContext, void** dataContext,                  \
+    netsnmp_variable_list* NAME##_get_next_data_point(void** loopContext, void** dataContext,                   \
                                                       netsnmp_variable_list* indexes, netsnmp_iterator_info*);  \
-    int NAME##_handler(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,              \
+    int NAME##_handler(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,                \
                        netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests);
 
 #include "MibTableImpl.h"

@@ -54,8 +54,9 @@ void MibTable<Entry, Row>::initialize(const MibCallbacks& callbacks) {
     std::vector<oid> root = {1, 3, 6, 1, 4, 1, kEnterprise};
     root.insert(root.end(), layout_.oidSuffix.begin(), layout_.oidSuffix.end());
 
-    netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-        layout_.name, callbacks.handler, root.data(), root.size(), layout_.writable ? HANDLER_CAN_RWRITE : HANDLER_CAN_RONLY);
+    netsnmp_handler_registration* registration =
+        netsnmp_create_handler_registration(layout_.name, callbacks.handler, root.data(), root.size(),
+                                            layout_.writable ? HANDLER_CAN_RWRITE : HANDLER_CAN_RONLY);
     netsnmp_table_registration_info* tableInfo = SNMP_MALLOC_TYPEDEF(netsnmp_table_registration_info);
     netsnmp_iterator_info* iteratorInfo = SNMP_MALLOC_TYPEDEF(netsnmp_iterator_info);
     if (!registration || !tableInfo || !iteratorInfo) {
@@ -77,7 +78,8 @@ void MibTable<Entry, Row>::initialize(const MibCallbacks& callbacks) {
         return;
     }
 
-    netsnmp_cache* cache = netsnmp_cache_create(nextCacheTimeout(), callbacks.load, callbacks.free, root.data(), root.size());
+    netsnmp_cache* cache =
+        netsnmp_cache_create(nextCacheTimeout(), callbacks.load, callbacks.free, root.data(), root.size());
     netsnmp_mib_handler* cacheHandler = cache ? netsnmp_cache_handler_get(cache) : nullptr;
     if (!cacheHandler ||
         netsnmp_inject_handler_before(registration, cacheHandler, TABLE_ITERATOR_NAME) != SNMPERR_SUCCESS)
@@ -243,15 +245,9 @@ template <class Entry, class Row>
 int MibTable<Entry, Row>::handle(netsnmp_handler_registration* registration, netsnmp_agent_request_info* reqinfo,
                                  netsnmp_request_info* requests) {
     switch (reqinfo->mode) {
-        case MODE_GET:
-            serveGet(registration, reqinfo, requests);
-            break;
-        case MODE_SET_RESERVE1:
-            reserve(reqinfo, requests);
-            break;
-        case MODE_SET_ACTION:
-            action(reqinfo, requests);
-            break;
+        case MODE_GET: serveGet(registration, reqinfo, requests); break;
+        case MODE_SET_RESERVE1: reserve(reqinfo, requests); break;
+        case MODE_SET_ACTION: action(reqinfo, requests); break;
         default:  // RESERVE2, COMMIT, FREE, UNDO: nothing to do
             break;
     }
@@ -342,7 +338,8 @@ void MibTable<Entry, Row>::action(netsnmp_agent_request_info* reqinfo, netsnmp_r
     using mibtable_detail::kSetFailed;
     for (netsnmp_request_info* request = requests; request; request = request->next) {
         if (request->processed) continue;
-        const auto* id = static_cast<const uint64_t*>(netsnmp_request_get_list_data(request, mibtable_detail::kRowIdKey));
+        const auto* id =
+            static_cast<const uint64_t*>(netsnmp_request_get_list_data(request, mibtable_detail::kRowIdKey));
         netsnmp_table_request_info* info = netsnmp_extract_table_info(request);
         const MibColumn<Entry>* column = info ? findColumn(info->colnum) : nullptr;
         if (!id || !column) continue;  // RESERVE1 accepted nothing else

@@ -38,6 +38,4 @@ Table& table() {
 
 WENDIX_MIB_TABLE_FUNCTIONS(qvCfgOLTTable, table())
 
-qvCfgOLTTable_entry* qvCfgOLTTable_createEntry(long slot) {
-    return table().createEntry({slot});
-}
+qvCfgOLTTable_entry* qvCfgOLTTable_createEntry(long slot) { return table().createEntry({slot}); }

@@ -14,23 +14,22 @@ using Table = MibTable<Entry, OnuTableRow>;
 // Made by the first call, the table's registration from main (initMibCode): its pointer
 // to HalvornAPI is taken then, not during static initialisation.
 Table& table() {
-    static Table instance(
-        {"qvCfgONUTable",
-         {3, 2, 6, 3, 2},
-         Uris::kOnuTable,
-         39,
-         true,
-         true,
-         {1, 2, 3},
-         {
-             {1, "qvCfgONUSlotIndex", &Entry::qvCfgONUSlotIndex, nullptr, false},
-             {2, "qvCfgONUPonIndex", &Entry::qvCfgONUPonIndex, nullptr, false},
-             {3, "qvCfgONUIndex", &Entry::qvCfgONUIndex, nullptr, false},
-             {11, "qvCfgONUPhysicalID", nullptr, &Entry::qvCfgONUPhysicalID, false},
-             {37, "qvCfgONUName", nullptr, &Entry::qvCfgONUName, true},
-             {39, "qvCfgONULinkStatus", &Entry::qvCfgONULinkStatus, nullptr, false},
-         }},
-        qvCfgONUTable_head, rwltOnuTableRow);
+    static Table instance({"qvCfgONUTable",
+                           {3, 2, 6, 3, 2},
+                           Uris::kOnuTable,
+                           39,
+                           true,
+                           true,
+                           {1, 2, 3},
+                           {
+                               {1, "qvCfgONUSlotIndex", &Entry::qvCfgONUSlotIndex, nullptr, false},
+                               {2, "qvCfgONUPonIndex", &Entry::qvCfgONUPonIndex, nullptr, false},
+                               {3, "qvCfgONUIndex", &Entry::qvCfgONUIndex, nullptr, false},
+                               {11, "qvCfgONUPhysicalID", nullptr, &Entry::qvCfgONUPhysicalID, false},
+                               {37, "qvCfgONUName", nullptr, &Entry::qvCfgONUName, true},
+                               {39, "qvCfgONULinkStatus", &Entry::qvCfgONULinkStatus, nullptr, false},
+                           }},
+                          qvCfgONUTable_head, rwltOnuTableRow);
     return instance;
 }
 

@@ -36,6 +36,4 @@ Table& table() {
 
 WENDIX_MIB_TABLE_FUNCTIONS(qvSlotTable, table())
 
-qvSlotTable_entry* qvSlotTable_createEntry(long slot) {
-    return table().createEntry({slot});
-}
+qvSlotTable_entry* qvSlotTable_createEntry(long slot) { return table().createEntry({slot}); }

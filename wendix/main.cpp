@@ -34,9 +34,7 @@ namespace {
 
 const char* const kApp = "Wendix";
 
-void stop_server(int) {
-    keep_running = 0;
-}
+void stop_server(int) { keep_running = 0; }
 
 void usage() {
     std::puts(
@@ -90,18 +88,14 @@ int main(int argc, char** argv) {
                 debug_register_tokens(optarg);
                 snmp_set_do_debugging(1);
                 break;
-            case 'f':
-                dontFork = 1;
-                break;
+            case 'f': dontFork = 1; break;
             case 'H':
                 netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_ROOT_ACCESS, 1);
                 initAgentLibrary();
                 std::fprintf(stderr, "Configuration directives understood:\n");
                 read_config_print_usage("  ");
                 std::exit(0);
-            case 'L':
-                useCallLog = 0;
-                break;
+            case 'L': useCallLog = 0; break;
             default:
                 std::fprintf(stderr, "unknown option %c\n", optopt);
                 usage();
@@ -154,7 +148,8 @@ int main(int argc, char** argv) {
     // A signal that lands between the loop's test and its wait (or, under ThreadSanitizer,
     // any signal: it is handled only when the wait returns) would otherwise be seen only at
     // the next packet: the wait returns at least once a second.
-    snmp_alarm_register(1, SA_REPEAT, [](unsigned int, void*) {}, nullptr);
+    snmp_alarm_register(
+        1, SA_REPEAT, [](unsigned int, void*) {}, nullptr);
     while (keep_running) agent_check_and_process(1);
 
     snmp_shutdown(kApp);

@@ -45,9 +45,7 @@ size_t count(const std::string& text, const std::string& what) {
 
 size_t rows(const std::string& tableJson) { return count(tableJson, "\"qvCfgONUPhysicalID\""); }
 
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 struct Stats {
     double median;
@@ -128,10 +126,11 @@ int main() {
         return firstRead;
     });
     std::sort(visibleAfter.begin(), visibleAfter.end());
-    std::printf("get /onutable right after each of %d \"/onu/new\" (an ONU goes offline): median %.2f ms, "
-                "p99 %.2f ms [goal median < 1 ms]; the ONU offline in the table %.2f ms after its notification "
-                "(median), %.2f ms at most\n",
-                kOnus, streaming.median, streaming.p99, visibleAfter[visibleAfter.size() / 2], visibleAfter.back());
+    std::printf(
+        "get /onutable right after each of %d \"/onu/new\" (an ONU goes offline): median %.2f ms, "
+        "p99 %.2f ms [goal median < 1 ms]; the ONU offline in the table %.2f ms after its notification "
+        "(median), %.2f ms at most\n",
+        kOnus, streaming.median, streaming.p99, visibleAfter[visibleAfter.size() / 2], visibleAfter.back());
 
     std::mt19937 rng(7);
     Stats row = measure(300, [&](int) { h.get("/onutable/" + std::to_string(1 + rng() % kOnus)); });

@@ -62,9 +62,7 @@ int freePort() {
     return port;
 }
 
-double micros(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
+double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 struct Figures {
     double median, p99;

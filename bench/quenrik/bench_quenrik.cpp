@@ -130,9 +130,11 @@ int main(int argc, char** argv) {
     const Cpu after = cpuOf(pid);
     const double wall = seconds(Clock::now() - t0);
     const double own = 100.0 * static_cast<double>(after.own - before.own) / static_cast<double>(ticks) / wall;
-    const double children = 100.0 * static_cast<double>(after.children - before.children) / static_cast<double>(ticks) / wall;
-    std::printf("CPU at rest over %.0f s: %.2f %% of one core alone, %.2f %% with its ping children   (goal: under 2 %%)\n",
-                wall, own, own + children);
+    const double children =
+        100.0 * static_cast<double>(after.children - before.children) / static_cast<double>(ticks) / wall;
+    std::printf(
+        "CPU at rest over %.0f s: %.2f %% of one core alone, %.2f %% with its ping children   (goal: under 2 %%)\n",
+        wall, own, own + children);
     std::printf("resident memory: VmRSS%s, peak VmHWM%s   (goal: under 16 MiB)\n", statusField(pid, "VmRSS").c_str(),
                 statusField(pid, "VmHWM").c_str());
     const size_t failures = chain.quenrik().logCount("\n");

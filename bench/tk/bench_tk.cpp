@@ -238,8 +238,8 @@ int main(int argc, char** argv) {
     std::printf("exchanges: %d (Get NVS Enabled, one slot, olt-sim on loopback)\n", count);
     std::printf("exchange  rate %9.0f /s  median %7.1f us  p99 %7.1f us\n", exchange.perSecond, exchange.medianUs,
                 exchange.p99Us);
-    std::printf("sim alone rate %9.0f /s  median %7.1f us  p99 %7.1f us  (plain socket to olt-sim)\n",
-                direct.perSecond, direct.medianUs, direct.p99Us);
+    std::printf("sim alone rate %9.0f /s  median %7.1f us  p99 %7.1f us  (plain socket to olt-sim)\n", direct.perSecond,
+                direct.medianUs, direct.p99Us);
     std::printf("udp echo  rate %9.0f /s  median %7.1f us  p99 %7.1f us\n", echo.perSecond, echo.medianUs, echo.p99Us);
     std::printf("exchange / echo median: %.2f (goal: at most 2.00)\n", exchange.medianUs / echo.medianUs);
     if (direct.medianUs > 0) {

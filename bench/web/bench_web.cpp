@@ -62,10 +62,13 @@ int main() {
         bytes = r.body.size();
         if (r.status != 200) std::printf("unexpected status %d\n", r.status);
     });
-    std::printf("GET /api/onutable (1024 rows, %zu bytes) through ponmc-web: median %.2f ms, p99 %.2f ms [goal median < 20 ms]\n",
-                bytes, web.median, web.p99);
+    std::printf(
+        "GET /api/onutable (1024 rows, %zu bytes) through ponmc-web: median %.2f ms, p99 %.2f ms [goal median < 20 "
+        "ms]\n",
+        bytes, web.median, web.p99);
     const Stats direct = measure(300, [&] { stage.halvorn().get("/onutable"); });
-    std::printf("the same read straight from Halvorn's channel: median %.2f ms, p99 %.2f ms\n", direct.median, direct.p99);
+    std::printf("the same read straight from Halvorn's channel: median %.2f ms, p99 %.2f ms\n", direct.median,
+                direct.p99);
     const Stats overview = measure(100, [&] { http(stage.port(), "GET", "/api/overview", headers); });
     std::printf("GET /api/overview (6 tables read, counted per port): median %.2f ms, p99 %.2f ms\n", overview.median,
                 overview.p99);
@@ -74,7 +77,8 @@ int main() {
 
     // Every session polls as a page would, then the memory figure.
     for (auto& s : sessions) http(stage.port(), "GET", "/api/overview", {{"Cookie", s.first}});
-    std::printf("RSS of ponmc-web with 5 sessions after the reads: %ld KiB [goal < 16384 KiB]\n", vmRssKiB(stage.webPid()));
+    std::printf("RSS of ponmc-web with 5 sessions after the reads: %ld KiB [goal < 16384 KiB]\n",
+                vmRssKiB(stage.webPid()));
 
     // The history's rings are allocated whole when an entity is first seen, so the figures
     // above already hold the history at its full size; more samples add nothing.
@@ -87,8 +91,10 @@ int main() {
     const std::string status = halvorn_test::readWholeFile("/proc/" + std::to_string(stage.webPid()) + "/status");
     for (const char* key : {"RssAnon:", "RssFile:"}) {
         const size_t at = status.find(key);
-        if (at != std::string::npos) std::printf("%s %ld KiB%s\n", key, std::atol(status.c_str() + at + std::strlen(key)),
-                                                 key[3] == 'F' ? " (pages of shared libraries: libcrypto, gnutls, libstdc++, libc)" : " (the server's own memory)");
+        if (at != std::string::npos)
+            std::printf("%s %ld KiB%s\n", key, std::atol(status.c_str() + at + std::strlen(key)),
+                        key[3] == 'F' ? " (pages of shared libraries: libcrypto, gnutls, libstdc++, libc)"
+                                      : " (the server's own memory)");
     }
     return 0;
 }

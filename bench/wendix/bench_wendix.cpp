@@ -54,8 +54,8 @@ std::string onuTableFile(int rows) {
         if (i) json += ",";
         json += std::string("{\"qvCfgONUPhysicalID\":\"") + p.mac + "\",\"qvCfgONUName\":\"customer " +
                 std::to_string(i) + "\",\"qvCfgONUVlanId\":\"100\",\"qvCfgONUSlotIndex\":\"" + std::to_string(p.slot) +
-                "\",\"qvCfgONUPonIndex\":\"" + std::to_string(p.pon) + "\",\"qvCfgONUIndex\":\"" + std::to_string(p.onu) +
-                "\",\"qvCfgONUEnabled\":\"1\"}";
+                "\",\"qvCfgONUPonIndex\":\"" + std::to_string(p.pon) + "\",\"qvCfgONUIndex\":\"" +
+                std::to_string(p.onu) + "\",\"qvCfgONUEnabled\":\"1\"}";
     }
     return json + "]";
 }
@@ -86,8 +86,8 @@ public:
         writeWholeFile(root_ + "/snmpd/snmpd.conf", "rocommunity public 127.0.0.1\ndontLogTCPWrappersConnects yes\n");
         std::filesystem::create_directories(root_ + "/snmpd/persist");
         const std::string conf = root_ + "/snmpd/snmpd.conf", log = root_ + "/snmpd/snmpd.log";
-        std::vector<std::string> args = {"snmpd", "-f", "-C", "-c", conf, "-Lf", log, "-m", "",
-                                         "udp:127.0.0.1:" + std::to_string(kSnmpdPort)};
+        std::vector<std::string> args = {"snmpd", "-f", "-C", "-c", conf,
+                                         "-Lf",   log,  "-m", "",   "udp:127.0.0.1:" + std::to_string(kSnmpdPort)};
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) env.emplace_back(*e);
         env.push_back("SNMP_PERSISTENT_DIR=" + root_ + "/snmpd/persist");
@@ -256,7 +256,8 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(1200ms);
             measureWalk(reloading, "snmpbulkwalk", kAgentPort, reloading.pid(), onuTable, 0);
             std::this_thread::sleep_for(1200ms);
-            moduleVarbinds = measureWalk(reloading, "snmpbulkwalk", kAgentPort, reloading.pid(), moduleTable, 0).varbinds;
+            moduleVarbinds =
+                measureWalk(reloading, "snmpbulkwalk", kAgentPort, reloading.pid(), moduleTable, 0).varbinds;
         }
         std::printf("%5d  with %zu module ONU varbinds, reloads before every walk: %ld KiB now, %ld KiB peak\n\n", n,
                     moduleVarbinds, statusKiB(reloading.pid(), "VmRSS:"), statusKiB(reloading.pid(), "VmHWM:"));

@@ -47,14 +47,12 @@ inline void tkRxFuzzOne(const uint8_t* data, size_t size) {
         try {
             std::unique_ptr<Container> record = (response.*decoder)(*message);
             if (record) (void)record->getJsonFile();
-        } catch (const Exception&) {
-        }
+        } catch (const Exception&) {}
     }
     // The collector owns the message from here; a decoder failure clears it mid-loop.
     response.addResponseMessage(std::move(message));
     try {
         response.parseAllMessages();
         for (size_t i = 0; i < response.getContainerSize(); ++i) (void)response.getContainer(i)->getJsonFile();
-    } catch (const Exception&) {
-    }
+    } catch (const Exception&) {}
 }

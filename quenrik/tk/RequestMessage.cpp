@@ -19,24 +19,21 @@ constexpr uint16_t kMaxVlanId = 4095;
 constexpr uint16_t kVlanTpid = 0x8100;
 
 // target: entity tag 5 (OLT port), the OLT MAC, the port. 9 bytes.
-void addOltPortTarget(TKMPayload& payload, const std::string& oltMac, uint16_t port)
-{
+void addOltPortTarget(TKMPayload& payload, const std::string& oltMac, uint16_t port) {
     payload.addU8Number(TK_ENTITY_OLT_PORT);
     payload.addMac(oltMac);
     payload.addU16Number(port);
 }
 
 // OLT MAC and port without a tag, the prefix of the per-port settings.
-void addOltPort(TKMPayload& payload, const std::string& oltMac, uint16_t port)
-{
+void addOltPort(TKMPayload& payload, const std::string& oltMac, uint16_t port) {
     payload.addMac(oltMac);
     payload.addU16Number(port);
 }
 
 // Both bandwidth settings (plain and DBA) send the same block after the port: u32 0, u16 0,
 // u8 0.
-void addOltPortBandwidth(TKMPayload& payload, const std::string& oltMac, uint16_t port)
-{
+void addOltPortBandwidth(TKMPayload& payload, const std::string& oltMac, uint16_t port) {
     addOltPort(payload, oltMac, port);
     payload.addHex("00000000");
     payload.addHex("0000");
@@ -46,15 +43,11 @@ void addOltPortBandwidth(TKMPayload& payload, const std::string& oltMac, uint16_
 // A queue endpoint is the 2-byte value the OLT reported for the queue, kept as 4 hex
 // digits; anything else (an empty text before the queue is learnt, a "0" placeholder)
 // would shift every following byte by a nibble.
-void addQueue(TKMPayload& payload, const std::string& queue)
-{
-    payload.addHexBytes(queue, 2);
-}
+void addQueue(TKMPayload& payload, const std::string& queue) { payload.addHexBytes(queue, 2); }
 
 // Decimal reading of a VLAN id text as the ONU port request needs it: no number reads as 0
 // (untagged); a value above the 12-bit VLAN range cannot be sent and is refused.
-long readOnuVlan(const std::string& text)
-{
+long readOnuVlan(const std::string& text) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
@@ -67,8 +60,7 @@ long readOnuVlan(const std::string& text)
 
 // Rule block R(a, b, c, d) of the domain and destination rules, and the tail T that
 // follows it in most of them.
-void addDestinationRule(TKMPayload& payload, uint8_t a, uint8_t b, uint8_t c, uint8_t d)
-{
+void addDestinationRule(TKMPayload& payload, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     payload.addU8Number(1);
     payload.addU8Number(a);
     payload.addU8Number(b);
@@ -83,8 +75,7 @@ void addDestinationRule(TKMPayload& payload, uint8_t a, uint8_t b, uint8_t c, ui
     payload.addU8Number(d);
 }
 
-void addDestinationRuleTail(TKMPayload& payload)
-{
+void addDestinationRuleTail(TKMPayload& payload) {
     payload.addU16Number(0);
     payload.addU16Number(0);
     payload.addU8Number(1);
@@ -99,8 +90,7 @@ RequestMessage::RequestMessage() = default;
 
 RequestMessage::~RequestMessage() { clear(); }
 
-std::unique_ptr<TKMessage> RequestMessage::getNewMessage(uint16_t id, const uint8_t* payload, uint16_t length)
-{
+std::unique_ptr<TKMessage> RequestMessage::getNewMessage(uint16_t id, const uint8_t* payload, uint16_t length) {
     const uint16_t ctag = static_cast<uint16_t>(ctagCounter_ + 1);
     std::unique_ptr<TKMessage> message;
     try {
@@ -117,8 +107,7 @@ std::unique_ptr<TKMessage> RequestMessage::getNewMessage(uint16_t id, const uint
     return message;
 }
 
-void RequestMessage::addMessage(std::unique_ptr<TKMessage> message)
-{
+void RequestMessage::addMessage(std::unique_ptr<TKMessage> message) {
     if (message) {
         messages_.push_back(std::move(message));
     }
@@ -128,14 +117,12 @@ void RequestMessage::clear() { messages_.clear(); }
 
 void RequestMessage::addRequest(uint16_t id) { addMessage(getNewMessage(id, nullptr, 0)); }
 
-void RequestMessage::addRequest(uint16_t id, TKMPayload& payload)
-{
+void RequestMessage::addRequest(uint16_t id, TKMPayload& payload) {
     payload.buildPayload();
     addMessage(getNewMessage(id, payload.getPayload(), payload.getSize()));
 }
 
-void RequestMessage::addLinkRequest(uint16_t id, const std::string& linkMac, bool withZeroSuffix)
-{
+void RequestMessage::addLinkRequest(uint16_t id, const std::string& linkMac, bool withZeroSuffix) {
     TKMPayload payload;
     payload.addMac(linkMac);
     if (withZeroSuffix) {
@@ -144,15 +131,13 @@ void RequestMessage::addLinkRequest(uint16_t id, const std::string& linkMac, boo
     addRequest(id, payload);
 }
 
-void RequestMessage::addU16Request(uint16_t id, uint16_t value)
-{
+void RequestMessage::addU16Request(uint16_t id, uint16_t value) {
     TKMPayload payload;
     payload.addU16Number(value);
     addRequest(id, payload);
 }
 
-void RequestMessage::addSLAQueueParams(TKMPayload& payload, uint16_t number)
-{
+void RequestMessage::addSLAQueueParams(TKMPayload& payload, uint16_t number) {
     payload.addU32Number(0);
     payload.addU16Number(0xFFFF);
     payload.addU8Number(0xFF);
@@ -184,8 +169,7 @@ void RequestMessage::doAddGetAllDomains() { addRequest(TK_GET_ALL_DOMAINS); }
 
 // --- OLT-wide settings ---
 
-void RequestMessage::addSetDefaultOAMRate()
-{
+void RequestMessage::addSetDefaultOAMRate() {
     TKMPayload payload;
     payload.addU8Number(1);
     payload.addU8Number(20);
@@ -193,8 +177,7 @@ void RequestMessage::addSetDefaultOAMRate()
     addSetDefaultOAMRate(payload);
 }
 
-void RequestMessage::addSetOLTBridgingConfiguration(bool enBridgeAdvanced)
-{
+void RequestMessage::addSetOLTBridgingConfiguration(bool enBridgeAdvanced) {
     TKMPayload payload;
     payload.addHex(enBridgeAdvanced ? "00000000" : "00050000");
     payload.addBool(false);
@@ -206,15 +189,13 @@ void RequestMessage::addSetOLTBridgingConfiguration(bool enBridgeAdvanced)
     addSetOLTBridgingConfiguration(payload);
 }
 
-void RequestMessage::addSetOLTNVSEnabled(bool enabled)
-{
+void RequestMessage::addSetOLTNVSEnabled(bool enabled) {
     TKMPayload payload;
     payload.addBool(enabled);
     addSetOLTNVSEnabled(payload);
 }
 
-void RequestMessage::addSetOLTIPMulticastGlobalProvisioning()
-{
+void RequestMessage::addSetOLTIPMulticastGlobalProvisioning() {
     TKMPayload payload;
     payload.addU16Number(4096);
     payload.addU32Number(1000000);
@@ -222,8 +203,7 @@ void RequestMessage::addSetOLTIPMulticastGlobalProvisioning()
     addSetOLTIPMulticastGlobalProvisioning(payload);
 }
 
-void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning()
-{
+void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning() {
     TKMPayload payload;
     payload.addU16Number(kBridgeDomain);
     payload.addU32Number(3);
@@ -239,8 +219,7 @@ void RequestMessage::addSetOLTIPMulticastDomainProxyProvisioning()
     addSetOLTIPMulticastDomainProxyProvisioning(payload);
 }
 
-void RequestMessage::addSetOLTIPMulticastHostCopy()
-{
+void RequestMessage::addSetOLTIPMulticastHostCopy() {
     TKMPayload payload;
     payload.addU16Number(kBridgeDomain);
     for (uint8_t value : {0, 6, 0, 6, 0, 6, 6, 7, 6, 6, 6, 6, 6, 6, 0}) {
@@ -251,8 +230,7 @@ void RequestMessage::addSetOLTIPMulticastHostCopy()
 
 // OAM extension sets: type 1 (OUI 000db6), 2 (111111, the CTC extension whose state tells
 // whether the OLT has been provisioned), 3 (aaaaaa) and 4 (00d0cb).
-void RequestMessage::addGetOAMExtensionSetSupport(const std::string& oltMac)
-{
+void RequestMessage::addGetOAMExtensionSetSupport(const std::string& oltMac) {
     TKMPayload payload;
     payload.addU8Number(8);
     payload.addMac(oltMac);
@@ -263,8 +241,7 @@ void RequestMessage::addGetOAMExtensionSetSupport(const std::string& oltMac)
     addGetOAMExtensionSetSupport(payload);
 }
 
-void RequestMessage::addSetOamExtensionSetSupport(const std::string& oltMac)
-{
+void RequestMessage::addSetOamExtensionSetSupport(const std::string& oltMac) {
     struct ExtensionSet {
         uint8_t type;
         const char* oui;
@@ -287,15 +264,13 @@ void RequestMessage::addSetOamExtensionSetSupport(const std::string& oltMac)
 
 // --- per OLT port ---
 
-void RequestMessage::addClearAllAllowedLinks(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addClearAllAllowedLinks(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPort(payload, oltMac, port);
     addClearAllAllowedLinks(payload);
 }
 
-void RequestMessage::addGetStatistics(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addGetStatistics(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPortTarget(payload, oltMac, port);
     payload.addU16Number(0x000B);  // statistics group
@@ -304,8 +279,7 @@ void RequestMessage::addGetStatistics(const std::string& oltMac, uint16_t port)
     addGetStatistics(payload);
 }
 
-void RequestMessage::addSetDBAPollingIntervalHighResolution(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetDBAPollingIntervalHighResolution(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPort(payload, oltMac, port);
     for (int i = 0; i < 8; ++i) {
@@ -314,8 +288,7 @@ void RequestMessage::addSetDBAPollingIntervalHighResolution(const std::string& o
     addSetDBAPollingIntervalHighResolution(payload);
 }
 
-void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPort(payload, oltMac, port);
     payload.addU16Number(0);
@@ -325,22 +298,19 @@ void RequestMessage::addSetEPONLoopTiming(const std::string& oltMac, uint16_t po
     addSetEPONLoopTiming(payload);
 }
 
-void RequestMessage::addSetAggregateBandwidth(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetAggregateBandwidth(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPortBandwidth(payload, oltMac, port);
     addSetAggregateBandwidth(payload);
 }
 
-void RequestMessage::addSetDBAAggregateBandwidth(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetDBAAggregateBandwidth(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPortBandwidth(payload, oltMac, port);
     addSetDBAAggregateBandwidth(payload);
 }
 
-void RequestMessage::addSetEncryptionModeDefault(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetEncryptionModeDefault(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPort(payload, oltMac, port);
     payload.addU8Number(0);
@@ -348,16 +318,14 @@ void RequestMessage::addSetEncryptionModeDefault(const std::string& oltMac, uint
     addSetEncryptionModeDefault(payload);
 }
 
-void RequestMessage::addSetEPONSyncTime(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addSetEPONSyncTime(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPort(payload, oltMac, port);
     payload.addU16Number(16);
     addSetEPONSyncTime(payload);
 }
 
-void RequestMessage::addGetOltRule(const std::string& oltMac, uint16_t port)
-{
+void RequestMessage::addGetOltRule(const std::string& oltMac, uint16_t port) {
     TKMPayload payload;
     addOltPortTarget(payload, oltMac, port);
     addGetOltRule(payload);
@@ -367,36 +335,30 @@ void RequestMessage::addGetOltRule(const std::string& oltMac, uint16_t port)
 
 void RequestMessage::addResetONU(const std::string& linkMac) { addLinkRequest(TK_RESET_ONU, linkMac, false); }
 
-void RequestMessage::addClearAllProvisioningForLogicalLink(const std::string& linkMac)
-{
+void RequestMessage::addClearAllProvisioningForLogicalLink(const std::string& linkMac) {
     addLinkRequest(TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK, linkMac, false);
 }
 
-void RequestMessage::addGetONUInformation(const std::string& linkMac)
-{
+void RequestMessage::addGetONUInformation(const std::string& linkMac) {
     addLinkRequest(TK_GET_ONU_INFORMATION, linkMac, false);
 }
 
-void RequestMessage::addEnableLink(const std::string& linkMac, bool withZeroSuffix)
-{
+void RequestMessage::addEnableLink(const std::string& linkMac, bool withZeroSuffix) {
     addLinkRequest(TK_ENABLE_LINK, linkMac, withZeroSuffix);
 }
 
 void RequestMessage::addDisableLink(const std::string& linkMac) { addLinkRequest(TK_DISABLE_LINK, linkMac, true); }
 
-void RequestMessage::addGetOLTBridgingMode(const std::string& linkMac)
-{
+void RequestMessage::addGetOLTBridgingMode(const std::string& linkMac) {
     addLinkRequest(TK_GET_OLT_BRIDGING_MODE, linkMac, false);
 }
 
-void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(const std::string& linkMac)
-{
+void RequestMessage::addGetCTC21OpticalTransceiverDiagnosis(const std::string& linkMac) {
     addLinkRequest(TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS, linkMac, false);
 }
 
 // The link's first UNI port: MAC, u8 128, u8 1, u8 1, u8 0, u16 1, then the port settings.
-static void addLinkUniPort(TKMPayload& payload, const std::string& linkMac)
-{
+static void addLinkUniPort(TKMPayload& payload, const std::string& linkMac) {
     payload.addMac(linkMac);
     payload.addU8Number(0x80);
     payload.addU8Number(1);
@@ -405,8 +367,7 @@ static void addLinkUniPort(TKMPayload& payload, const std::string& linkMac)
     payload.addU16Number(1);
 }
 
-void RequestMessage::addCTCSetEthernetPort(const std::string& linkMac)
-{
+void RequestMessage::addCTCSetEthernetPort(const std::string& linkMac) {
     TKMPayload payload;
     addLinkUniPort(payload, linkMac);
     for (int i = 0; i < 4; ++i) {
@@ -415,8 +376,7 @@ void RequestMessage::addCTCSetEthernetPort(const std::string& linkMac)
     addCTCSetEthernetPort(payload);
 }
 
-void RequestMessage::addOnuPortVlan(const std::string& linkMac, const std::string& vlanId)
-{
+void RequestMessage::addOnuPortVlan(const std::string& linkMac, const std::string& vlanId) {
     const long vlan = readOnuVlan(vlanId);
     TKMPayload payload;
     addLinkUniPort(payload, linkMac);
@@ -430,8 +390,7 @@ void RequestMessage::addOnuPortVlan(const std::string& linkMac, const std::strin
     addOnuPortVlan(payload);
 }
 
-void RequestMessage::addSetLinkSLA(const std::string& linkMac)
-{
+void RequestMessage::addSetLinkSLA(const std::string& linkMac) {
     TKMPayload payload;
     payload.addMac(linkMac);
     addSLAQueueParams(payload);
@@ -444,8 +403,7 @@ void RequestMessage::addSetLinkSLA(const std::string& linkMac)
 
 // --- queues, paths, domains ---
 
-void RequestMessage::addSetQueueSLA(const std::string& queueEndpoint)
-{
+void RequestMessage::addSetQueueSLA(const std::string& queueEndpoint) {
     TKMPayload payload;
     addQueue(payload, queueEndpoint);
     payload.addU16Number(0);
@@ -453,16 +411,14 @@ void RequestMessage::addSetQueueSLA(const std::string& queueEndpoint)
     addSetQueueSLA(payload);
 }
 
-void RequestMessage::addDeleteQueueSLA(const std::string& queueEndpoint)
-{
+void RequestMessage::addDeleteQueueSLA(const std::string& queueEndpoint) {
     TKMPayload payload;
     addQueue(payload, queueEndpoint);
     payload.addU16Number(0);
     addDeleteQueueSLA(payload);
 }
 
-void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, uint16_t width)
-{
+void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, uint16_t width) {
     TKMPayload payload;
     payload.addU16Number(path);
     payload.addU16Number(first);
@@ -477,8 +433,7 @@ void RequestMessage::addSetPath(uint16_t path, uint16_t first, uint16_t second, 
 void RequestMessage::addDeletePath(uint16_t path) { addU16Request(TK_DELETE_PATH, path); }
 
 // A path group: u16 0, u8 2, u16 a, u16 b, u8 2, then the two paths of the group.
-static void addPathGroup(TKMPayload& payload, uint16_t a, uint16_t b, uint16_t firstPath, uint16_t secondPath)
-{
+static void addPathGroup(TKMPayload& payload, uint16_t a, uint16_t b, uint16_t firstPath, uint16_t secondPath) {
     payload.addU16Number(0);
     payload.addU8Number(2);
     payload.addU16Number(a);
@@ -488,8 +443,7 @@ static void addPathGroup(TKMPayload& payload, uint16_t a, uint16_t b, uint16_t f
     payload.addU16Number(secondPath);
 }
 
-void RequestMessage::addSetDomainVersion2(uint16_t domain)
-{
+void RequestMessage::addSetDomainVersion2(uint16_t domain) {
     TKMPayload payload;
     payload.addU16Number(domain);
     payload.addU16Number(0);
@@ -510,8 +464,7 @@ void RequestMessage::addSetDomainVersion2(uint16_t domain)
     addSetDomainVersion2(payload);
 }
 
-void RequestMessage::addSetDomainRules(uint16_t domain, uint16_t first, uint16_t second)
-{
+void RequestMessage::addSetDomainRules(uint16_t domain, uint16_t first, uint16_t second) {
     TKMPayload payload;
     payload.addU16Number(domain);
     payload.addU16Number(1);
@@ -529,8 +482,7 @@ void RequestMessage::addSetDomainRules(uint16_t domain, uint16_t first, uint16_t
     addSetDomainRules(payload);
 }
 
-void RequestMessage::addSetDomainSelectors(uint16_t domain)
-{
+void RequestMessage::addSetDomainSelectors(uint16_t domain) {
     TKMPayload payload;
     payload.addU16Number(domain);
     payload.addU16Number(1);
@@ -542,8 +494,7 @@ void RequestMessage::addSetDomainSelectors(uint16_t domain)
 // --- destinations ---
 
 void RequestMessage::addSetDestination(uint16_t destinationId, const std::string& linkMac,
-                                       const std::string& downP2pQueue, const std::string& broadcastP2pQueue)
-{
+                                       const std::string& downP2pQueue, const std::string& broadcastP2pQueue) {
     TKMPayload payload;
     payload.addU16Number(destinationId);
     payload.addU16Number(kOnu2OnuDomain);
@@ -562,25 +513,22 @@ void RequestMessage::addSetDestination(uint16_t destinationId, const std::string
     addSetDestination(payload);
 }
 
-void RequestMessage::addSetDestination(const OnuLink& link)
-{
+void RequestMessage::addSetDestination(const OnuLink& link) {
     const int destinationId = link.getDestinationId();
     if (destinationId <= 0 || destinationId > UINT16_MAX) {
-        throw Exception("Invalid destination ID (" + std::to_string(destinationId) + ") for link " +
-                            link.getMacAddress(),
-                        __func__, __LINE__);
+        throw Exception(
+            "Invalid destination ID (" + std::to_string(destinationId) + ") for link " + link.getMacAddress(), __func__,
+            __LINE__);
     }
     addSetDestination(static_cast<uint16_t>(destinationId), link.getMacAddress(), link.getDownstreamP2PQueue(),
                       link.getBroadcastP2PQueue());
 }
 
-void RequestMessage::addDeleteDestination(uint16_t destinationId)
-{
+void RequestMessage::addDeleteDestination(uint16_t destinationId) {
     addU16Request(TK_DELETE_DESTINATION, destinationId);
 }
 
-void RequestMessage::addSetDestinationLearningControl(uint16_t destinationId)
-{
+void RequestMessage::addSetDestinationLearningControl(uint16_t destinationId) {
     TKMPayload payload;
     payload.addU16Number(destinationId);
     payload.addU16Number(16);
@@ -589,18 +537,15 @@ void RequestMessage::addSetDestinationLearningControl(uint16_t destinationId)
     addSetDestinationLearningControl(payload);
 }
 
-void RequestMessage::addDeleteDestinationLearningControl(uint16_t destinationId)
-{
+void RequestMessage::addDeleteDestinationLearningControl(uint16_t destinationId) {
     addU16Request(TK_DELETE_DESTINATION_LEARNING_CONTROL, destinationId);
 }
 
-void RequestMessage::addGetDestinationRules(uint16_t destinationId)
-{
+void RequestMessage::addGetDestinationRules(uint16_t destinationId) {
     addU16Request(TK_GET_DESTINATION_RULES, destinationId);
 }
 
-void RequestMessage::addDestinationRules(uint16_t destinationId)
-{
+void RequestMessage::addDestinationRules(uint16_t destinationId) {
     TKMPayload payload;
     payload.addU16Number(destinationId);
     payload.addU8Number(0);
@@ -629,8 +574,7 @@ void RequestMessage::addDestinationRules(uint16_t destinationId)
     addDestinationRules(payload);
 }
 
-void RequestMessage::addDeleteDestinationRules(const std::string& rulesHex)
-{
+void RequestMessage::addDeleteDestinationRules(const std::string& rulesHex) {
     TKMPayload payload;
     // A reply without rules comes back as an empty text and is sent back as an empty payload.
     if (!rulesHex.empty()) {
@@ -641,8 +585,7 @@ void RequestMessage::addDeleteDestinationRules(const std::string& rulesHex)
 
 // --- OLT port/link rules ---
 
-void RequestMessage::addOltVlanRules(const std::string& oltMac, uint16_t pon, uint16_t vlan, bool discardUntagged)
-{
+void RequestMessage::addOltVlanRules(const std::string& oltMac, uint16_t pon, uint16_t vlan, bool discardUntagged) {
     if (pon > TK_PORT_EPON_1) {
         throw Exception("Impossible to add VLAN to PON Number(" + std::to_string(pon) + ")", __func__, __LINE__);
     }
@@ -722,8 +665,7 @@ void RequestMessage::addOltVlanRules(const std::string& oltMac, uint16_t pon, ui
     }
 }
 
-void RequestMessage::addDeleteOltPortLinkRule(const std::string& targetHex, uint8_t flags, const std::string& ruleHex)
-{
+void RequestMessage::addDeleteOltPortLinkRule(const std::string& targetHex, uint8_t flags, const std::string& ruleHex) {
     TKMPayload payload;
     payload.addHexBytes(targetHex, 9);
     payload.addU8Number(flags);

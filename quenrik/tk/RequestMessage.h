@@ -23,49 +23,49 @@ class OnuLink;
 
 // The ready-payload form of every builder, void <name>(TKMPayload& payload), and the
 // message ID it sends: the payload is built (TKMPayload::buildPayload) and sent as it is.
-#define REQUEST_MESSAGE_PAYLOAD_FORMS(X) \
-    X(addSetDefaultOAMRate, TK_SET_DEFAULT_OAM_RATE) \
-    X(addSetOLTBridgingConfiguration, TK_SET_OLT_BRIDGING_CONFIGURATION) \
-    X(addSetOLTNVSEnabled, TK_SET_OLT_NVS_ENABLED) \
-    X(addSetOLTIPMulticastGlobalProvisioning, TK_SET_OLT_IP_MULTICAST_GLOBAL_PROVISIONING) \
+#define REQUEST_MESSAGE_PAYLOAD_FORMS(X)                                                              \
+    X(addSetDefaultOAMRate, TK_SET_DEFAULT_OAM_RATE)                                                  \
+    X(addSetOLTBridgingConfiguration, TK_SET_OLT_BRIDGING_CONFIGURATION)                              \
+    X(addSetOLTNVSEnabled, TK_SET_OLT_NVS_ENABLED)                                                    \
+    X(addSetOLTIPMulticastGlobalProvisioning, TK_SET_OLT_IP_MULTICAST_GLOBAL_PROVISIONING)            \
     X(addSetOLTIPMulticastDomainProxyProvisioning, TK_SET_OLT_IP_MULTICAST_DOMAIN_PROXY_PROVISIONING) \
-    X(addSetOLTIPMulticastHostCopy, TK_SET_OLT_IP_MULTICAST_HOST_COPY) \
-    X(addGetOAMExtensionSetSupport, TK_GET_OAM_EXTENSION_SET_SUPPORT) \
-    X(addSetOamExtensionSetSupport, TK_SET_OAM_EXTENSION_SET_SUPPORT) \
-    X(addClearAllAllowedLinks, TK_CLEAR_ALL_ALLOWED_LINKS) \
-    X(addGetStatistics, TK_GET_STATISTICS) \
-    X(addSetDBAPollingIntervalHighResolution, TK_SET_DBA_POLLING_INTERVAL_HIGH_RESOLUTION) \
-    X(addSetEPONLoopTiming, TK_SET_EPON_LOOP_TIMING) \
-    X(addSetAggregateBandwidth, TK_SET_AGGREGATE_BANDWIDTH) \
-    X(addSetDBAAggregateBandwidth, TK_SET_DBA_AGGREGATE_BANDWIDTH) \
-    X(addSetEncryptionModeDefault, TK_SET_ENCRYPTION_MODE_DEFAULT) \
-    X(addSetEPONSyncTime, TK_SET_EPON_SYNC_TIME) \
-    X(addGetOltRule, TK_GET_OLT_PORT_LINK_RULES) \
-    X(addResetONU, TK_RESET_ONU) \
-    X(addClearAllProvisioningForLogicalLink, TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK) \
-    X(addGetONUInformation, TK_GET_ONU_INFORMATION) \
-    X(addEnableLink, TK_ENABLE_LINK) \
-    X(addDisableLink, TK_DISABLE_LINK) \
-    X(addGetOLTBridgingMode, TK_GET_OLT_BRIDGING_MODE) \
-    X(addGetCTC21OpticalTransceiverDiagnosis, TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS) \
-    X(addCTCSetEthernetPort, TK_CTC_SET_ETHERNET_PORT) \
-    X(addOnuPortVlan, TK_ONU_PORT_VLAN) \
-    X(addSetLinkSLA, TK_SET_LINK_SLA) \
-    X(addSetQueueSLA, TK_SET_QUEUE_SLA) \
-    X(addDeleteQueueSLA, TK_DELETE_QUEUE_SLA) \
-    X(addSetPath, TK_SET_PATH) \
-    X(addDeletePath, TK_DELETE_PATH) \
-    X(addSetDomainVersion2, TK_SET_DOMAIN_VERSION2) \
-    X(addSetDomainRules, TK_SET_DOMAIN_RULES) \
-    X(addSetDomainSelectors, TK_SET_DOMAIN_SELECTORS) \
-    X(addSetDestination, TK_SET_DESTINATION) \
-    X(addDeleteDestination, TK_DELETE_DESTINATION) \
-    X(addSetDestinationLearningControl, TK_SET_DESTINATION_LEARNING_CONTROL) \
-    X(addDeleteDestinationLearningControl, TK_DELETE_DESTINATION_LEARNING_CONTROL) \
-    X(addGetDestinationRules, TK_GET_DESTINATION_RULES) \
-    X(addDestinationRules, TK_SET_DESTINATION_RULES) \
-    X(addDeleteDestinationRules, TK_DELETE_DESTINATION_RULES) \
-    X(addOltRule, TK_SET_OLT_RULE) \
+    X(addSetOLTIPMulticastHostCopy, TK_SET_OLT_IP_MULTICAST_HOST_COPY)                                \
+    X(addGetOAMExtensionSetSupport, TK_GET_OAM_EXTENSION_SET_SUPPORT)                                 \
+    X(addSetOamExtensionSetSupport, TK_SET_OAM_EXTENSION_SET_SUPPORT)                                 \
+    X(addClearAllAllowedLinks, TK_CLEAR_ALL_ALLOWED_LINKS)                                            \
+    X(addGetStatistics, TK_GET_STATISTICS)                                                            \
+    X(addSetDBAPollingIntervalHighResolution, TK_SET_DBA_POLLING_INTERVAL_HIGH_RESOLUTION)            \
+    X(addSetEPONLoopTiming, TK_SET_EPON_LOOP_TIMING)                                                  \
+    X(addSetAggregateBandwidth, TK_SET_AGGREGATE_BANDWIDTH)                                           \
+    X(addSetDBAAggregateBandwidth, TK_SET_DBA_AGGREGATE_BANDWIDTH)                                    \
+    X(addSetEncryptionModeDefault, TK_SET_ENCRYPTION_MODE_DEFAULT)                                    \
+    X(addSetEPONSyncTime, TK_SET_EPON_SYNC_TIME)                                                      \
+    X(addGetOltRule, TK_GET_OLT_PORT_LINK_RULES)                                                      \
+    X(addResetONU, TK_RESET_ONU)                                                                      \
+    X(addClearAllProvisioningForLogicalLink, TK_CLEAR_ALL_PROVISIONING_FOR_LOGICAL_LINK)              \
+    X(addGetONUInformation, TK_GET_ONU_INFORMATION)                                                   \
+    X(addEnableLink, TK_ENABLE_LINK)                                                                  \
+    X(addDisableLink, TK_DISABLE_LINK)                                                                \
+    X(addGetOLTBridgingMode, TK_GET_OLT_BRIDGING_MODE)                                                \
+    X(addGetCTC21OpticalTransceiverDiagnosis, TK_GET_CTC21_OPTICAL_TRANSCEIVER_DIAGNOSIS)             \
+    X(addCTCSetEthernetPort, TK_CTC_SET_ETHERNET_PORT)                                                \
+    X(addOnuPortVlan, TK_ONU_PORT_VLAN)                                                               \
+    X(addSetLinkSLA, TK_SET_LINK_SLA)                                                                 \
+    X(addSetQueueSLA, TK_SET_QUEUE_SLA)                                                               \
+    X(addDeleteQueueSLA, TK_DELETE_QUEUE_SLA)                                                         \
+    X(addSetPath, TK_SET_PATH)                                                                        \
+    X(addDeletePath, TK_DELETE_PATH)                                                                  \
+    X(addSetDomainVersion2, TK_SET_DOMAIN_VERSION2)                                                   \
+    X(addSetDomainRules, TK_SET_DOMAIN_RULES)                                                         \
+    X(addSetDomainSelectors, TK_SET_DOMAIN_SELECTORS)                                                 \
+    X(addSetDestination, TK_SET_DESTINATION)                                                          \
+    X(addDeleteDestination, TK_DELETE_DESTINATION)                                                    \
+    X(addSetDestinationLearningControl, TK_SET_DESTINATION_LEARNING_CONTROL)                          \
+    X(addDeleteDestinationLearningControl, TK_DELETE_DESTINATION_LEARNING_CONTROL)                    \
+    X(addGetDestinationRules, TK_GET_DESTINATION_RULES)                                               \
+    X(addDestinationRules, TK_SET_DESTINATION_RULES)                                                  \
+    X(addDeleteDestinationRules, TK_DELETE_DESTINATION_RULES)                                         \
+    X(addOltRule, TK_SET_OLT_RULE)                                                                    \
     X(addDeleteOltPortLinkRule, TK_DELETE_OLT_PORT_LINK_RULE)
 
 class RequestMessage {

@@ -10,9 +10,7 @@
 namespace {
 
 // The readers hand back decimal text; the decoders need a few of those values as numbers.
-unsigned long toNumber(const std::string& decimal) {
-    return std::stoul(decimal);
-}
+unsigned long toNumber(const std::string& decimal) { return std::stoul(decimal); }
 
 // OLT identity as sent in the Get OLT Information reply and in the OLT ready report.
 // Data offsets: 0 MAC, 6 two reserved bytes, 8 OUI (3), 11 product code (2), 13 product
@@ -89,14 +87,42 @@ std::unique_ptr<Container> ResponseMessage::parseMessage(const TKMessage* messag
     const TKMessage& m = *message;
     switch (m.getId()) {
         // Replies that carry nothing but their result code.
-        case 0x0001: case 0x0008: case 0x0009: case 0x0050: case 0x0077: case 0x0111:
-        case 0x0126: case 0x012B: case 0x012E: case 0x014F: case 0x0151: case 0x015D:
-        case 0x0163: case 0x0167: case 0x0173: case 0x0178: case 0x017A: case 0x0180:
-        case 0x0181: case 0x0183: case 0x0189: case 0x018D: case 0x0190: case 0x0191:
-        case 0x0193: case 0x0196: case 0x0198: case 0x019A: case 0x019C: case 0x01B4:
-        case 0x01ED: case 0x01F2: case 0x0205: case 0x0206: case 0x0220: case 0x0225:
-            parseCheckResultOk(m);
-            return nullptr;
+        case 0x0001:
+        case 0x0008:
+        case 0x0009:
+        case 0x0050:
+        case 0x0077:
+        case 0x0111:
+        case 0x0126:
+        case 0x012B:
+        case 0x012E:
+        case 0x014F:
+        case 0x0151:
+        case 0x015D:
+        case 0x0163:
+        case 0x0167:
+        case 0x0173:
+        case 0x0178:
+        case 0x017A:
+        case 0x0180:
+        case 0x0181:
+        case 0x0183:
+        case 0x0189:
+        case 0x018D:
+        case 0x0190:
+        case 0x0191:
+        case 0x0193:
+        case 0x0196:
+        case 0x0198:
+        case 0x019A:
+        case 0x019C:
+        case 0x01B4:
+        case 0x01ED:
+        case 0x01F2:
+        case 0x0205:
+        case 0x0206:
+        case 0x0220:
+        case 0x0225: parseCheckResultOk(m); return nullptr;
         case 0x0007: return parseGet_OLT_Information(m);
         case 0x0044: return parseGet_List_of_Discovered_Links(m);
         case 0x0076: return parseGet_List_of_All_Known_Logical_Links(m);
@@ -120,9 +146,7 @@ std::unique_ptr<Container> ResponseMessage::parseMessage(const TKMessage* messag
     }
 }
 
-Container* ResponseMessage::getContainer(size_t i) const {
-    return i < records_.size() ? records_[i].get() : nullptr;
-}
+Container* ResponseMessage::getContainer(size_t i) const { return i < records_.size() ? records_[i].get() : nullptr; }
 
 const TKMessage* ResponseMessage::getMessageAt(size_t i) const {
     return i < messages_.size() ? messages_[i].get() : nullptr;
@@ -401,8 +425,7 @@ std::unique_ptr<Container> ResponseMessage::parseReport_Alarm(const TKMessage& m
                 r.setNewValue("mac_address", RMParser::parseMacAddr(p, message));
                 r.setNewValue("port_number", RMParser::parseU16Number(p, message));
                 break;
-            default:
-                throw Exception("Entity Tag(" + tag + ") not handled", name, __LINE__);
+            default: throw Exception("Entity Tag(" + tag + ") not handled", name, __LINE__);
         }
         r.setNewValue("alarm_id", RMParser::parseU8Number(p, message));
         r.setNewValue("alarm_state", RMParser::parseU8Number(p, message));

@@ -72,8 +72,7 @@ public:
 private:
     // The frame every decoder shares: build a record with body; on any failure destroy the
     // record, clear the collector and raise the caught text under the decoder's name.
-    std::unique_ptr<Container> decode(const char* decoder, int line,
-                                      const std::function<void(Container&)>& body);
+    std::unique_ptr<Container> decode(const char* decoder, int line, const std::function<void(Container&)>& body);
 
     std::vector<std::unique_ptr<TKMessage>> messages_;
     std::vector<std::unique_ptr<Container>> records_;

@@ -182,8 +182,8 @@ void SocketHelper::receiveUntilFailure(int fd) {
     while (!stop_.load()) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, MSG_WAITALL, reinterpret_cast<sockaddr*>(&from),
-                                     &fromLength);
+        const ssize_t n =
+            ::recvfrom(fd, buffer, sizeof buffer, MSG_WAITALL, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n <= 0) continue;
         dispatch(buffer, static_cast<size_t>(n), from);
     }

@@ -8,8 +8,7 @@
 
 namespace {
 
-const std::map<int, const char*>& alarmTexts()
-{
+const std::map<int, const char*>& alarmTexts() {
     static const std::map<int, const char*> texts = {
         {TK_ALARM_STANDARD_LINK_FAULT, "Standard Link Fault"},
         {TK_ALARM_LOSS_OF_SIGNAL, "Loss of Signal"},
@@ -59,8 +58,7 @@ const std::map<int, const char*>& alarmTexts()
 
 }  // namespace
 
-std::string TKHelper::getStringReportAlarmId(int code)
-{
+std::string TKHelper::getStringReportAlarmId(int code) {
     const auto found = alarmTexts().find(code);
     if (found == alarmTexts().end()) {
         throw Exception("TK Report Alarm ID(" + std::to_string(code) + ") not found", __func__, __LINE__);
@@ -68,41 +66,36 @@ std::string TKHelper::getStringReportAlarmId(int code)
     return found->second;
 }
 
-std::string TKHelper::getStringReportAlarmId(const std::string& code)
-{
+std::string TKHelper::getStringReportAlarmId(const std::string& code) {
     return getStringReportAlarmId(toReportAlarmId(code));
 }
 
-std::string TKHelper::getStringEntityTagId(int tag)
-{
+std::string TKHelper::getStringEntityTagId(int tag) {
     switch (tag) {
-    case TK_ENTITY_ONU_LINK: return "ONU Link";
-    case TK_ENTITY_OLT_PORT: return "OLT Port";
-    case TK_ENTITY_OLT_LINK: return "OLT Link";
-    default: throw Exception("TK Entity Tag ID(" + std::to_string(tag) + ") not found", __func__, __LINE__);
+        case TK_ENTITY_ONU_LINK: return "ONU Link";
+        case TK_ENTITY_OLT_PORT: return "OLT Port";
+        case TK_ENTITY_OLT_LINK: return "OLT Link";
+        default: throw Exception("TK Entity Tag ID(" + std::to_string(tag) + ") not found", __func__, __LINE__);
     }
 }
 
 std::string TKHelper::getStringEntityTagId(const std::string& tag) { return getStringEntityTagId(toEntityTagId(tag)); }
 
-std::string TKHelper::getStringEntityPortId(int code)
-{
+std::string TKHelper::getStringEntityPortId(int code) {
     switch (code) {
-    case TK_PORT_EPON_0: return "EPON-0";
-    case TK_PORT_EPON_1: return "EPON-1";
-    case TK_PORT_NNI_0: return "NNI-0";
-    case TK_PORT_NNI_1: return "NNI-1";
-    default: throw Exception("TK Entity Port ID(" + std::to_string(code) + ") not found", __func__, __LINE__);
+        case TK_PORT_EPON_0: return "EPON-0";
+        case TK_PORT_EPON_1: return "EPON-1";
+        case TK_PORT_NNI_0: return "NNI-0";
+        case TK_PORT_NNI_1: return "NNI-1";
+        default: throw Exception("TK Entity Port ID(" + std::to_string(code) + ") not found", __func__, __LINE__);
     }
 }
 
-std::string TKHelper::getStringEntityPortId(const std::string& code)
-{
+std::string TKHelper::getStringEntityPortId(const std::string& code) {
     return getStringEntityPortId(toEntityPortId(code));
 }
 
-std::string TKHelper::getStringGeneralReportAlarmId(int messageId)
-{
+std::string TKHelper::getStringGeneralReportAlarmId(int messageId) {
     if (messageId == TK_ONU_LINK_MOVED_BETWEEN_PON_PORTS) {
         return "ONU Link Moved Between PON Ports";
     }
@@ -114,30 +107,26 @@ int TKHelper::toEntityTagId(const std::string& text) { return std::stoi(text); }
 int TKHelper::toEntityPortId(const std::string& text) { return std::stoi(text); }
 int TKHelper::toGeneralReportAlarmId(const std::string& text) { return std::stoi(text); }
 
-std::string TKHelper::toCelsius_Temperature(const std::string& raw)
-{
+std::string TKHelper::toCelsius_Temperature(const std::string& raw) {
     // The reading is taken as unsigned: the OLT reports 0xFF00 as 255 degrees, not -1.
     const int r = std::stoi(raw);
     if (r <= 0) return raw;
     return Helper::toStringNumber(r / 256.0);
 }
 
-std::string TKHelper::toVoltage_VCC(const std::string& raw)
-{
+std::string TKHelper::toVoltage_VCC(const std::string& raw) {
     const int r = std::stoi(raw);
     if (r <= 0) return raw;
     return Helper::toStringNumber(r / 10000.0);
 }
 
-std::string TKHelper::toMiliAmps_Current(const std::string& raw)
-{
+std::string TKHelper::toMiliAmps_Current(const std::string& raw) {
     const int r = std::stoi(raw);
     if (r <= 0) return raw;
     return Helper::toStringNumber(r * 2.0 / 1000.0);
 }
 
-std::string TKHelper::todBm_Power(const std::string& raw)
-{
+std::string TKHelper::todBm_Power(const std::string& raw) {
     const int r = std::stoi(raw);
     return Helper::toStringNumber(10.0 * std::log10(r / 10.0) - 30.0);
 }

@@ -96,8 +96,8 @@ private:
     // True when the last part arrived; each part restarts the time-out.
     bool waitForLastPart();
 
-    std::string slot_;                 // set by start
-    SocketHelper* helper_ = nullptr;   // set by start; not owned
+    std::string slot_;                // set by start
+    SocketHelper* helper_ = nullptr;  // set by start; not owned
     std::chrono::milliseconds responseTimeout_{kResponseTimeout};
 
     mutable std::mutex addressMutex_;

@@ -61,7 +61,8 @@ TEST(ApiClientTimeout, EveryStepOfADeadDaemonEndsWithinTheExchangeTimeout) {
         {"no pong", StopAfter::nothing, "Halvorn not reachable: Impossible to ping server lo0:%p"},
         {"request never acknowledged", StopAfter::pong, "Halvorn not reachable: " + kTransferTimeout},
         {"no response", StopAfter::requestAcknowledged, "No response from Halvorn on %f"},
-        {"response cut after its first chunk", StopAfter::firstResponseChunk, "Response not received: " + kTransferTimeout},
+        {"response cut after its first chunk", StopAfter::firstResponseChunk,
+         "Response not received: " + kTransferTimeout},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,7 +240,8 @@ TEST(ApiClientOptions, ASilentDaemonIsHeldUnreachableUntilTheHoldEndsOrItsPortFi
                 return e.getMessage();
             }
         };
-        const std::string noPing = "Halvorn not reachable: Impossible to ping server lo0:" + std::to_string(daemon.port());
+        const std::string noPing =
+            "Halvorn not reachable: Impossible to ping server lo0:" + std::to_string(daemon.port());
         EXPECT_EQ(attempt(), noPing);
         EXPECT_TRUE(daemon.receive(1000));
         EXPECT_EQ(attempt(), "Halvorn did not answer on " + portFile);

@@ -64,7 +64,8 @@ TEST(ApiClientReader, AgreesWithTheEnvelope) {
             SCOPED_TRACE(handedOver ? "handed over" : "kept");
             gotThrow.clear();
             try {
-                auto got = handedOver ? ApiClient::parseResponseText(std::string(text)) : ApiClient::parseResponseText(text);
+                auto got =
+                    handedOver ? ApiClient::parseResponseText(std::string(text)) : ApiClient::parseResponseText(text);
                 EXPECT_EQ(got.err, expectErr);
                 EXPECT_EQ(got.data, expectData);
             } catch (const Exception& e) {

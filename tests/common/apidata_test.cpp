@@ -51,10 +51,8 @@ TEST(APIData, CreatedTextsAreExactCompactEnvelopes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         APIData api;
-        if (c.request)
-            api.createRequest(c.first, c.uri, c.data);
-        else
-            api.createResponse(c.first, c.data);
+        if (c.request) api.createRequest(c.first, c.uri, c.data);
+        else api.createResponse(c.first, c.data);
         EXPECT_EQ(api.getJsonProtocol(), c.expected);
         // The payload is kept as given, not re-printed, also when the error dropped it.
         EXPECT_EQ(api.getJsonData(), c.data);
@@ -189,7 +187,10 @@ TEST(APIData, CompactResponseEqualsTheParsedOne) {
     Container row;
     row.setNewValue("qvCfgONUName", "flat \"12\"\t\u00e9");
     const std::vector<std::string> payloads = {
-        "", "[]", "{}", row.getJsonData(true, nullptr, 0),
+        "",
+        "[]",
+        "{}",
+        row.getJsonData(true, nullptr, 0),
         "[" + row.getJsonData(true, nullptr, 0) + "," + row.getJsonData(true, nullptr, 0) + "]",
     };
     for (const auto& payload : payloads) {
@@ -207,7 +208,8 @@ TEST(APIData, CloneDumpAndClear) {
     APIData api;
     api.createResponse("bad", "{}");
     APIData* copy = api.clone();
-    EXPECT_EQ(copy->dump(), "action: \nuri: \njsonData: {}\njsonProtocol: {\"err\":\"bad\"}\nerr: \n-----------------\n");
+    EXPECT_EQ(copy->dump(),
+              "action: \nuri: \njsonData: {}\njsonProtocol: {\"err\":\"bad\"}\nerr: \n-----------------\n");
     api.clearAll();
     EXPECT_EQ(api.getJsonProtocol(), "");
     EXPECT_EQ(copy->getJsonProtocol(), R"({"err":"bad"})");

@@ -61,7 +61,8 @@ TEST(Container, PrintsValuesInKeyOrderThenLists) {
     c.addItemToList("empty", nullptr);
     EXPECT_EQ(compact(c), R"({"id":"0","name":"x","empty":[],"ports":[{"id":"0"}]})");
     EXPECT_EQ(c.getJsonData(false, nullptr, 0),
-              "{\n\t\"id\":\t\"0\",\n\t\"name\":\t\"x\",\n\t\"empty\":\t[],\n\t\"ports\":\t[{\n\t\t\t\"id\":\t\"0\"\n\t\t}]\n}");
+              "{\n\t\"id\":\t\"0\",\n\t\"name\":\t\"x\",\n\t\"empty\":\t[],\n\t\"ports\":\t[{\n\t\t\t\"id\":"
+              "\t\"0\"\n\t\t}]\n}");
     const std::string keys[] = {"name", "id"};
     EXPECT_EQ(c.getJsonData(true, keys, 2), R"({"name":"x","id":"0","empty":[],"ports":[{"id":"0"}]})");
     EXPECT_FALSE(c.getHasModified());
@@ -226,8 +227,8 @@ TEST(Container, IdReadsCBasePrefixes) {
         const char* text;
         uint64_t id;
     };
-    const Case cases[] = {{"0", 0},   {"42", 42},     {"010", 8}, {"0x10", 16},
-                          {"  12abc", 12}, {"abc", 0}, {"", 0},   {"18446744073709551615", UINT64_MAX}};
+    const Case cases[] = {{"0", 0},        {"42", 42}, {"010", 8}, {"0x10", 16},
+                          {"  12abc", 12}, {"abc", 0}, {"", 0},    {"18446744073709551615", UINT64_MAX}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         Container r;

@@ -14,9 +14,7 @@
 
 namespace {
 
-bool isLowerHex(const std::string& text) {
-    return text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
+bool isLowerHex(const std::string& text) { return text.find_first_not_of("0123456789abcdef") == std::string::npos; }
 
 TEST(Helper, UriParse) {
     struct Case {
@@ -32,7 +30,7 @@ TEST(Helper, UriParse) {
         {"/onutable/7x", "/onutable", 7},
         {"/onutable/ 5", "/onutable", 5},
         {"/onutable/\r\n\v\f\t6", "/onutable", 6},  // every white space character is skipped
-        {"/onutable/-5", "/onutable/-5", 0},  // no sign: a negative index would wrap
+        {"/onutable/-5", "/onutable/-5", 0},        // no sign: a negative index would wrap
         {"/onutable/18446744073709551615", "/onutable", UINT64_MAX},
         {"/onutable/18446744073709551616", "/onutable/18446744073709551616", 0},
         {"onutable", "onutable", 0},
@@ -50,7 +48,8 @@ TEST(Helper, UriParse) {
 
 TEST(Helper, HttpRequestToAction) {
     for (const char* set : {"POST", "post", "PoSt"}) EXPECT_EQ(Helper::httpRequestToAction(set), "set") << set;
-    for (const char* get : {"GET", "PUT", "", "POSTX", "POS"}) EXPECT_EQ(Helper::httpRequestToAction(get), "get") << get;
+    for (const char* get : {"GET", "PUT", "", "POSTX", "POS"})
+        EXPECT_EQ(Helper::httpRequestToAction(get), "get") << get;
 }
 
 TEST(Helper, ReplaceAllAndTrim) {
@@ -130,10 +129,16 @@ TEST(Helper, NumberTexts) {
         const char* text;
         int number;
     };
-    const Valid valid[] = {{" 42x", 42},         {"x", -1},          {"", -1},
-                           {"-17", -17},         {"+5", 5},          {"2147483647", 2147483647},
-                           {"2147483648", -1},   {"-2147483648", -2147483647 - 1},
-                           {"-2147483649", -1},  {"99999999999999999999", -1}};
+    const Valid valid[] = {{" 42x", 42},
+                           {"x", -1},
+                           {"", -1},
+                           {"-17", -17},
+                           {"+5", 5},
+                           {"2147483647", 2147483647},
+                           {"2147483648", -1},
+                           {"-2147483648", -2147483647 - 1},
+                           {"-2147483649", -1},
+                           {"99999999999999999999", -1}};
     for (const auto& c : valid) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(Helper::getValidNumber(c.text), c.number);

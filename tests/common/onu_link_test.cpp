@@ -22,12 +22,27 @@ TEST(OnuLink, PrintsAllMembersFormattedInKeyOrder) {
     OnuLink link("00:11:22:33:44:55");
     const std::string json = link.getJsonData();
     EXPECT_NE(json.find("\n\t\"alarm_message\":\t\"\""), std::string::npos);
-    EXPECT_EQ(memberNames(json),
-              (std::vector<std::string>{"alarm_message", "brdcst_p2p_queue", "down_p2p_queue", "downstream_queue",
-                                        "ether_up_status", "has_destination", "id", "is_gigabit", "mac_address",
-                                        "mcast_queue", "online_status", "pon_port", "slot_id", "status_reported",
-                                        "supply_voltage", "temperature", "tx_bias_current", "tx_power_input",
-                                        "tx_power_output", "up_p2p_queue", "upstream_queue"}));
+    EXPECT_EQ(memberNames(json), (std::vector<std::string>{"alarm_message",
+                                                           "brdcst_p2p_queue",
+                                                           "down_p2p_queue",
+                                                           "downstream_queue",
+                                                           "ether_up_status",
+                                                           "has_destination",
+                                                           "id",
+                                                           "is_gigabit",
+                                                           "mac_address",
+                                                           "mcast_queue",
+                                                           "online_status",
+                                                           "pon_port",
+                                                           "slot_id",
+                                                           "status_reported",
+                                                           "supply_voltage",
+                                                           "temperature",
+                                                           "tx_bias_current",
+                                                           "tx_power_input",
+                                                           "tx_power_output",
+                                                           "up_p2p_queue",
+                                                           "upstream_queue"}));
     EXPECT_EQ(link.getMacAddress(), "00:11:22:33:44:55");
     EXPECT_EQ(link.getHexMacAddress(), "001122334455");
     EXPECT_EQ(link.getPonPort(), "-");
@@ -48,8 +63,8 @@ TEST(OnuLink, PointToPointQueuesFollowTheDownstreamQueue) {
         {"2", "1A1A", "1A1B", "1A1C", 514},
         {"A", "1A32", "1A33", "1A34", 522},
         {" 1f", "1A71", "1A72", "1A73", 543},
-        {"5000", "0A14", "0A15", "0A16", 0x5000 + 512},  // 3q + 0x1A14 wraps past 16 bits
-        {"A1F9", "FFFF", "0000", "0001", 0xA1F9 + 512},  // so do the up and broadcast queues
+        {"5000", "0A14", "0A15", "0A16", 0x5000 + 512},   // 3q + 0x1A14 wraps past 16 bits
+        {"A1F9", "FFFF", "0000", "0001", 0xA1F9 + 512},   // so do the up and broadcast queues
         {"1A1F9", "FFFF", "0000", "0001", 0xA1F9 + 512},  // the queue itself is 16 bits
     };
     for (const auto& c : cases) {

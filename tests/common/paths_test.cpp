@@ -25,7 +25,8 @@ const RootCase kCases[] = {
 TEST(Paths, ResolveUnderRoot) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        if (c.root) setenv("PONMC_ROOT", c.root, 1); else unsetenv("PONMC_ROOT");
+        if (c.root) setenv("PONMC_ROOT", c.root, 1);
+        else unsetenv("PONMC_ROOT");
         EXPECT_EQ(Paths::resolve(c.path), c.expected);
     }
     unsetenv("PONMC_ROOT");

@@ -144,7 +144,8 @@ TEST(OltAlarmTableRow, DateTimeIsShownInTheConfiguredZone) {
         int offset;
         const char* shown;
     };
-    for (const Case c : {Case{3, "08/12/2026 02:30:00"}, Case{0, "07/12/2026 23:30:00"}, Case{-2, "07/12/2026 21:30:00"}}) {
+    for (const Case c :
+         {Case{3, "08/12/2026 02:30:00"}, Case{0, "07/12/2026 23:30:00"}, Case{-2, "07/12/2026 21:30:00"}}) {
         SCOPED_TRACE(c.offset);
         GL_TIMEZONE_VALUE.store(c.offset);
         const std::string shown = c.shown;
@@ -270,8 +271,8 @@ TEST(RwLockTable, JsonTextsAndFlags) {
 
     testing::internal::CaptureStdout();
     table.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[1] : " + compact(*olt) + "\n[2] : " +
-                                                          compact(*table.getFromId(2)) + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[1] : " + compact(*olt) + "\n[2] : " + compact(*table.getFromId(2)) + "\n");
     table.unlock();
 }
 
@@ -291,7 +292,8 @@ TEST(RwLockTable, RebuildKeepsTheTextsOfUnchangedRows) {
         {"setValue", [&] { table.getFromId(2)->setValue("qvCfgONUName", "two", true); }},
         {"setJsonData", [&] { table.getFromId(3)->setJsonData(R"({"qvCfgONUVlanId":"30"})", false); }},
         {"delete", [&] { table.delFromId(1); }},
-        {"replace under the same index", [&] {
+        {"replace under the same index",
+         [&] {
              auto* other = new OnuTableRow();
              other->setNewValue("id", "4");
              table.addNew(other, false);

@@ -57,8 +57,8 @@ TEST(TextRules, PlainIPv4IsWhatInetPtonTakes) {
     for (const auto& c : kIPv4Cases) {
         SCOPED_TRACE(c.name);
         in_addr address{};
-        EXPECT_EQ(TextRules::isPlainIPv4(c.text), ::inet_pton(AF_INET, c.text.c_str(), &address) == 1 &&
-                                                      c.text.find('\0') == std::string::npos);
+        EXPECT_EQ(TextRules::isPlainIPv4(c.text),
+                  ::inet_pton(AF_INET, c.text.c_str(), &address) == 1 && c.text.find('\0') == std::string::npos);
     }
 }
 
@@ -115,18 +115,12 @@ TEST(TextRules, MacAddresses) {
 }
 
 const BoolCase kVlanCases[] = {
-    {"none", "0", true},
-    {"lowest", "1", true},
-    {"highest", "4094", true},
-    {"zero padded", "000100", true},
-    {"negative zero", "-0", true},
-    {"reserved 4095", "4095", false},
-    {"empty", "", false},
-    {"seven digits", "0000001", false},
-    {"negative", "-1", false},
-    {"plus sign", "+5", false},
-    {"lone minus", "-", false},
-    {"trailing letter", "10a", false},
+    {"none", "0", true},           {"lowest", "1", true},
+    {"highest", "4094", true},     {"zero padded", "000100", true},
+    {"negative zero", "-0", true}, {"reserved 4095", "4095", false},
+    {"empty", "", false},          {"seven digits", "0000001", false},
+    {"negative", "-1", false},     {"plus sign", "+5", false},
+    {"lone minus", "-", false},    {"trailing letter", "10a", false},
     {"blank", " 10", false},
 };
 

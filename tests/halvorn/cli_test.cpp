@@ -56,9 +56,7 @@ CliResult finish(const CliRun& run) {
     return r;
 }
 
-CliResult cli(Harness& h, const std::vector<std::string>& args) {
-    return finish(startCli(h, args, 0));
-}
+CliResult cli(Harness& h, const std::vector<std::string>& args) { return finish(startCli(h, args, 0)); }
 
 }  // namespace
 
@@ -77,7 +75,10 @@ TEST(Cli, PrintsDataOrErrorWithExitStatus) {
         {"get", {"get", "/slottable/2"}, 0, slot2 + "\n", ""},
         {"get on snmp", {"--snmp", "get", "/slottable/2"}, 0, slot2 + "\n", ""},
         {"set", {"set", "/systeminfo", R"({"timezone":"1"})"}, 0, "", ""},
-        {"refused set", {"set", "/systeminfo", R"({"mgntIpAddr":"1.2.3.256"})"}, 1, "",
+        {"refused set",
+         {"set", "/systeminfo", R"({"mgntIpAddr":"1.2.3.256"})"},
+         1,
+         "",
          "Invalid IPv4(1.2.3.256) for 'mgntIpAddr'\n"},
         {"unknown row", {"get", "/onutable/9"}, 1, "", "id(9) not found on table /onutable\n"},
         {"data not JSON", {"set", "/onutable/1", "{"}, 64, "", "Invalid JSON data: {\n"},
@@ -144,8 +145,7 @@ TEST(Cli, ParallelClientsNeverMixTheirExchanges) {
     });
     for (int round = 0; round < 3; ++round) {
         std::vector<CliRun> runs;
-        for (int i = 0; i < 8; ++i)
-            runs.push_back(startCli(h, {"get", i % 2 ? "/olttable/3" : "/slottable/1"}, i));
+        for (int i = 0; i < 8; ++i) runs.push_back(startCli(h, {"get", i % 2 ? "/olttable/3" : "/slottable/1"}, i));
         for (int i = 0; i < 8; ++i) {
             SCOPED_TRACE("round " + std::to_string(round) + " client " + std::to_string(i));
             CliResult r = finish(runs[i]);

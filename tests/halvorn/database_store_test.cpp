@@ -98,8 +98,9 @@ TEST_F(DatabaseTest, FirstStartSeedsTheChassis) {
 }
 
 TEST_F(DatabaseTest, OltFileDecidesTheOltRows) {
-    TempRoot::write("/mnt/db/json/olttable.json",
-                    R"([{"qvCfgOLTSlotIndex":"5","qvCfgOLTName":"east"},{"qvCfgOLTSlotIndex":"2","qvCfgOLTName":"west"}])");
+    TempRoot::write(
+        "/mnt/db/json/olttable.json",
+        R"([{"qvCfgOLTSlotIndex":"5","qvCfgOLTName":"east"},{"qvCfgOLTSlotIndex":"2","qvCfgOLTName":"west"}])");
     {
         auto db = start();
         ASSERT_EQ(rows(*db, "/olttable"), 2u);
@@ -150,9 +151,10 @@ TEST_F(DatabaseTest, SavedTablesAndRecordsComeBackAfterRestart) {
         RwLockTable* onu = table(*db, "/onutable");
         {
             Database::TableLock lock(onu, true);
-            db->addNewObjectInTable("/onutable", R"({"qvCfgONUPhysicalID":"00:11:22:33:44:55","qvCfgONUName":"flat 3",)"
-                                                 R"("qvCfgONUSlotIndex":"3","qvCfgONUPonIndex":"1","qvCfgONUIndex":"1",)"
-                                                 R"("qvCfgONULinkStatus":"1"})");
+            db->addNewObjectInTable("/onutable",
+                                    R"({"qvCfgONUPhysicalID":"00:11:22:33:44:55","qvCfgONUName":"flat 3",)"
+                                    R"("qvCfgONUSlotIndex":"3","qvCfgONUPonIndex":"1","qvCfgONUIndex":"1",)"
+                                    R"("qvCfgONULinkStatus":"1"})");
             onu->setHasJsonFileModified(true);
         }
         RwLockTable* olt = table(*db, "/olttable");
@@ -183,8 +185,9 @@ TEST_F(DatabaseTest, SavedTablesAndRecordsComeBackAfterRestart) {
 // the card reboot, wipe itself, restore or back up at every start. The settings it holds
 // still load.
 TEST_F(DatabaseTest, ActionFlagsInTheSettingsFileAreIgnored) {
-    TempRoot::write("/mnt/db/json/systeminfo.json",
-                    R"({"timezone":"2","webPort":"8080","reboot":"1","resetFactory":"1","restoreBackup":"1","backup":"1"})");
+    TempRoot::write(
+        "/mnt/db/json/systeminfo.json",
+        R"({"timezone":"2","webPort":"8080","reboot":"1","resetFactory":"1","restoreBackup":"1","backup":"1"})");
     testing::internal::CaptureStdout();
     auto db = start();
     const std::string printed = testing::internal::GetCapturedStdout();

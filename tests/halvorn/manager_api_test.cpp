@@ -102,7 +102,9 @@ TEST_F(ManagerApiTest, Reads) {
     EXPECT_EQ(api("get", "/onutable").data, "[]");
     const Reply slot = api("get", "/slottable/3");
     EXPECT_EQ(slot.err, "");
-    EXPECT_EQ(slot.data, R"({"id":"3","qvSlotCardSN":"-","qvSlotCardType":"11","qvSlotIndex":"3","qvSlotSet":"0","qvSlotStatus":"2"})");
+    EXPECT_EQ(
+        slot.data,
+        R"({"id":"3","qvSlotCardSN":"-","qvSlotCardType":"11","qvSlotIndex":"3","qvSlotSet":"0","qvSlotStatus":"2"})");
     // Id 0 is the whole table, from the ready text.
     EXPECT_EQ(api("get", "/slottable/0").data, api("get", "/slottable").data);
     EXPECT_NE(api("get", "/slottable").data.find(R"("qvSlotIndex":"8")"), std::string::npos);
@@ -124,8 +126,9 @@ TEST_F(ManagerApiTest, Reads) {
 // stale after that, or the alarm times keep the old zone.
 TEST_F(ManagerApiTest, TimeZoneChangeDuringAnAlarmRebuildReachesTheAlarmTimes) {
     APIData alarms;
-    alarms.createRequest("set", "/olt/alarm/new",
-                         R"({"alarm_list":[{"label":"PON: 0","alarm":"x","state":"raised","slot_id":"1","datetime":"01/01/2026 10:00:00"}]})");
+    alarms.createRequest(
+        "set", "/olt/alarm/new",
+        R"({"alarm_list":[{"label":"PON: 0","alarm":"x","state":"raised","slot_id":"1","datetime":"01/01/2026 10:00:00"}]})");
     manager_->handlerNotification(&alarms);
     ASSERT_EQ(api("set", "/systeminfo", R"({"timezone":"0"})").err, "");
     ASSERT_NE(api("get", "/oltalarmtable").data.find("01/01/2026 10:00:00"), std::string::npos);
@@ -152,7 +155,9 @@ TEST_F(ManagerApiTest, OnuChangeQueuesItsTask) {
     onu->setHasJsonFileModified(false);
 
     EXPECT_EQ(api("set", uri, R"({"qvCfgONUEnabled":"0"})").err, "");
-    EXPECT_EQ(takeTasks(), (std::vector<Task>{{"/slot/onu/disable", R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3"})"}}));
+    EXPECT_EQ(
+        takeTasks(),
+        (std::vector<Task>{{"/slot/onu/disable", R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3"})"}}));
     EXPECT_EQ(value("/onutable", id, "qvCfgONUEnabled"), "0");
     EXPECT_TRUE(onu->getHasJsonFileModified());
     // Answered only once the whole-table read shows it, without waiting for a database cycle.
@@ -162,7 +167,9 @@ TEST_F(ManagerApiTest, OnuChangeQueuesItsTask) {
     EXPECT_TRUE(takeTasks().empty());
     // Anything but "1" disables; "1" enables.
     EXPECT_EQ(api("set", uri, R"({"qvCfgONUEnabled":"1"})").err, "");
-    EXPECT_EQ(takeTasks(), (std::vector<Task>{{"/slot/onu/enable", R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3"})"}}));
+    EXPECT_EQ(
+        takeTasks(),
+        (std::vector<Task>{{"/slot/onu/enable", R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3"})"}}));
 
     // Non-string values, unknown keys and the id are not taken: success, nothing changes.
     for (const char* data : {R"({"qvCfgONUEnabled":0})", R"({"qvCfgONUEnabled":null})", R"({"bogus":"1"})",
@@ -177,7 +184,8 @@ TEST_F(ManagerApiTest, OnuChangeQueuesItsTask) {
     // A VLAN change reaches the card and marks the VLAN as handed on.
     EXPECT_EQ(api("set", uri, R"({"qvCfgONUVlanId":"300","qvCfgONUName":"flat 3"})").err, "");
     EXPECT_EQ(takeTasks(),
-              (std::vector<Task>{{"/slot/onu/set/vlanid", R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3","vlan_id":"300"})"}}));
+              (std::vector<Task>{{"/slot/onu/set/vlanid",
+                                  R"({"id":"0","mac_address":"00:11:22:33:44:55","slot_id":"3","vlan_id":"300"})"}}));
     {
         Database::TableLock lock(onu, false);
         EXPECT_TRUE(static_cast<OnuTableRow*>(onu->getFromId(id))->getHasVlanSet());
@@ -201,13 +209,17 @@ TEST_F(ManagerApiTest, OltChangeQueuesConfigBeforeVlan) {
     takeTasks();
     // Only the discard flag of port 1 changes: one task carrying port 1's current VLAN.
     EXPECT_EQ(api("set", "/olttable/2", R"({"qvCfgOLTPON1DisUntagged":"1"})").err, "");
-    EXPECT_EQ(takeTasks(), (std::vector<Task>{{"/olt/vlan", R"({"discard_untagged":"1","id":"0","pon_number":"1","slot_id":"2","vlan_id":"200"})"}}));
+    EXPECT_EQ(
+        takeTasks(),
+        (std::vector<Task>{
+            {"/olt/vlan", R"({"discard_untagged":"1","id":"0","pon_number":"1","slot_id":"2","vlan_id":"200"})"}}));
 
     EXPECT_EQ(api("set", "/olttable/2", R"({"qvCfgOLTPON0VlanId":"100","qvCfgOLTIpAddress":"10.1.1.2"})").err, "");
-    EXPECT_EQ(takeTasks(), (std::vector<Task>{
-                               {"/olt/config", R"({"id":"0","ip_address":"10.1.1.2","slot_id":"2"})"},
-                               {"/olt/vlan", R"({"discard_untagged":"","id":"0","pon_number":"0","slot_id":"2","vlan_id":"100"})"},
-                           }));
+    EXPECT_EQ(takeTasks(),
+              (std::vector<Task>{
+                  {"/olt/config", R"({"id":"0","ip_address":"10.1.1.2","slot_id":"2"})"},
+                  {"/olt/vlan", R"({"discard_untagged":"","id":"0","pon_number":"0","slot_id":"2","vlan_id":"100"})"},
+              }));
     // A key that is not part of the card configuration: no task.
     EXPECT_EQ(api("set", "/olttable/2", R"({"qvCfgOLTName":"rack"})").err, "");
     EXPECT_TRUE(takeTasks().empty());
@@ -229,7 +241,8 @@ TEST_F(ManagerApiTest, ActionsPassThrough) {
     const uint64_t keep = addOnu("00:11:22:33:44:01", "3");
     const uint64_t gone = addOnu("00:11:22:33:44:02", "3");
     EXPECT_EQ(api("set", "/slot/onu/remove", R"({"slot_id":"3","mac_address":"00:11:22:33:44:02"})").err, "");
-    EXPECT_EQ(takeTasks(), (std::vector<Task>{{"/slot/onu/remove", R"({"slot_id":"3","mac_address":"00:11:22:33:44:02"})"}}));
+    EXPECT_EQ(takeTasks(),
+              (std::vector<Task>{{"/slot/onu/remove", R"({"slot_id":"3","mac_address":"00:11:22:33:44:02"})"}}));
     EXPECT_EQ(value("/onutable", gone, "qvCfgONUPhysicalID"), "<none>");
     EXPECT_EQ(value("/onutable", keep, "qvCfgONUPhysicalID"), "00:11:22:33:44:01");
     EXPECT_EQ(value("/moduleonutable", 2, "qvOpticModuleOnuPhysicalID"), "<none>");
@@ -250,7 +263,8 @@ TEST_F(ManagerApiTest, SettingsChanges) {
     alarms->setHasModified(false);
     // A refused member does not stop the others: the time zone is stored and, as alarm times
     // are shown in it, the alarm text is rebuilt.
-    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"0.0.0.0","timezone":"2"})").err, "Invalid IPv4(0.0.0.0) for 'mgntIpAddr'");
+    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"0.0.0.0","timezone":"2"})").err,
+              "Invalid IPv4(0.0.0.0) for 'mgntIpAddr'");
     EXPECT_EQ(db_->getObjectFromUri("/systeminfo")->getValue("timezone"), "2");
     EXPECT_EQ(db_->getObjectFromUri("/systeminfo")->getValue("mgntIpAddr"), "192.168.0.88");
     EXPECT_TRUE(alarms->getHasModified());
@@ -282,7 +296,8 @@ TEST_F(ManagerApiTest, RefusedSettingsChangeIsAnsweredWithItsOwnError) {
     delete slot;
     slot = info;
     info->otherChannelChange = R"({"webPort":"8080"})";
-    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"10.0.0.256"})").err, "Invalid IPv4(10.0.0.256) for 'mgntIpAddr'");
+    EXPECT_EQ(api("set", "/systeminfo", R"({"mgntIpAddr":"10.0.0.256"})").err,
+              "Invalid IPv4(10.0.0.256) for 'mgntIpAddr'");
     EXPECT_EQ(info->getValue("webPort"), "8080");  // the other change did land in between
     info->otherChannelChange = R"({"ntpServer":"x"})";
     EXPECT_EQ(api("set", "/systeminfo", R"({"webPort":"81"})").err, "");

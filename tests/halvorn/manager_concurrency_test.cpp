@@ -71,8 +71,9 @@ TEST(ManagerConcurrency, RequestsNotificationsAndCycleShareTheTables) {
                 manager.handlerNotification(&n);
             }
             APIData alarm;
-            alarm.createRequest("set", "/olt/alarm/new",
-                                R"({"alarm_list":[{"label":"PON: 0","alarm":"x","state":"raised","slot_id":"1","datetime":"01/01/2026 00:00:00"}]})");
+            alarm.createRequest(
+                "set", "/olt/alarm/new",
+                R"({"alarm_list":[{"label":"PON: 0","alarm":"x","state":"raised","slot_id":"1","datetime":"01/01/2026 00:00:00"}]})");
             manager.handlerNotification(&alarm);
             APIData olt;
             olt.createRequest("set", "/olt/new/report", R"({"slot_id":"2","online_status":"1","mac_address":"m"})");
@@ -85,8 +86,9 @@ TEST(ManagerConcurrency, RequestsNotificationsAndCycleShareTheTables) {
     });
     std::thread web([&] {
         for (int i = 0; !notifierDone.load() || i < 50; ++i) {
-            request("set", "/onutable/" + std::to_string(1 + i % kOnus),
-                    R"({"qvCfgONUName":"n)" + std::to_string(i) + R"(","qvCfgONUEnabled":")" + (i % 2 ? "1" : "0") + "\"}");
+            request(
+                "set", "/onutable/" + std::to_string(1 + i % kOnus),
+                R"({"qvCfgONUName":"n)" + std::to_string(i) + R"(","qvCfgONUEnabled":")" + (i % 2 ? "1" : "0") + "\"}");
             request("get", "/onutable", "");
             request("set", "/systeminfo", R"({"timezone":")" + std::to_string(i % 3) + "\"}");
         }
@@ -94,7 +96,8 @@ TEST(ManagerConcurrency, RequestsNotificationsAndCycleShareTheTables) {
     std::thread snmp([&] {
         for (int i = 0; !notifierDone.load() || i < 50; ++i) {
             request("get", "/onutable/" + std::to_string(1 + i % kOnus), "");
-            request("set", "/olttable/" + std::to_string(1 + i % 8), R"({"qvCfgOLTPON0VlanId":")" + std::to_string(i) + "\"}");
+            request("set", "/olttable/" + std::to_string(1 + i % 8),
+                    R"({"qvCfgOLTPON0VlanId":")" + std::to_string(i) + "\"}");
             request("get", "/oltalarmtable", "");
             request("get", "/systeminfo", "");
         }

@@ -25,8 +25,8 @@ namespace {
 using halvorn_test::Task;
 
 std::string onuReport(const std::string& mac, const std::string& slot, const std::string& pon, bool online = true) {
-    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon + R"(","online_status":")" +
-           (online ? "1" : "0") +
+    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon +
+           R"(","online_status":")" + (online ? "1" : "0") +
            R"(","is_gigabit":"1","alarm_message":"","temperature":"40.1","supply_voltage":"3.3",)"
            R"("tx_bias_current":"12.0","tx_power_input":"-20.5","tx_power_output":"2.1"})";
 }
@@ -72,7 +72,9 @@ protected:
         }
         return {};
     }
-    std::string onuIndex(const std::string& mac) { return rowWhere("/onutable", "qvCfgONUPhysicalID", mac)["qvCfgONUIndex"]; }
+    std::string onuIndex(const std::string& mac) {
+        return rowWhere("/onutable", "qvCfgONUPhysicalID", mac)["qvCfgONUIndex"];
+    }
     size_t rows(const std::string& uri) {
         RwLockTable* t = table(uri);
         Database::TableLock lock(t, false);
@@ -166,7 +168,8 @@ TEST_F(ManagerNotifyTest, IndexIsTheFirstFreeOnItsSlotAndPort) {
 
 TEST_F(ManagerNotifyTest, OnuReportTasks) {
     const std::string mac = "00:00:00:00:03:01";
-    const Task vlan{"/slot/onu/set/vlanid", R"({"id":"0","mac_address":"00:00:00:00:03:01","slot_id":"3","vlan_id":""})"};
+    const Task vlan{"/slot/onu/set/vlanid",
+                    R"({"id":"0","mac_address":"00:00:00:00:03:01","slot_id":"3","vlan_id":""})"};
     const Task enable{"/slot/onu/enable", R"({"id":"0","mac_address":"00:00:00:00:03:01","slot_id":"3"})"};
     notify("/onu/new", onuReport(mac, "3", "1"));
     EXPECT_EQ(takeTasks(), (std::vector<Task>{vlan, enable}));
@@ -249,7 +252,8 @@ TEST_F(ManagerNotifyTest, OltReportsAndTheirVlanTasks) {
         t->getFromId(2)->setValue("qvCfgOLTPON0VlanId", "100", true);
         t->getFromId(2)->setValue("qvCfgOLTPON0DisUntagged", "1", true);
     }
-    const Task vlan0{"/olt/vlan", R"({"discard_untagged":"1","id":"0","pon_number":"0","slot_id":"2","vlan_id":"100"})"};
+    const Task vlan0{"/olt/vlan",
+                     R"({"discard_untagged":"1","id":"0","pon_number":"0","slot_id":"2","vlan_id":"100"})"};
 
     notify("/olt/new/report", oltReport("2", true, true));
     EXPECT_EQ(value("/olttable", 2, "qvCfgOLTApp1Version"), "3.1.2");
@@ -294,9 +298,11 @@ TEST_F(ManagerNotifyTest, OltConfigRequest) {
         t->getFromId(2)->setValue("qvCfgOLTIpAddress", "192.168.1.2", true);
     }
     notify("/olt/get/config", R"({"slot_id":"2"})");
-    EXPECT_EQ(takeTasks(),
-              (std::vector<Task>{{"/olt/config",
-                                  R"({"id":"0","ip_address":"192.168.1.2","onu2onu":"1","slot_id":"2","src_ip_address":"192.168.1.100"})"}}));
+    EXPECT_EQ(
+        takeTasks(),
+        (std::vector<Task>{
+            {"/olt/config",
+             R"({"id":"0","ip_address":"192.168.1.2","onu2onu":"1","slot_id":"2","src_ip_address":"192.168.1.100"})"}}));
     for (const char* slot : {"9", "0", "x", ""}) {
         SCOPED_TRACE(slot);
         notify("/olt/get/config", std::string(R"({"slot_id":")") + slot + "\"}");

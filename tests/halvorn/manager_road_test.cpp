@@ -15,8 +15,9 @@ using namespace halvorn_test;
 namespace {
 
 std::string onuReport(const std::string& mac, const std::string& slot, const std::string& pon, bool online = true) {
-    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon + R"(","online_status":")" +
-           (online ? "1" : "0") + R"(","is_gigabit":"0","temperature":"40.0","tx_power_output":"2.0"})";
+    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon +
+           R"(","online_status":")" + (online ? "1" : "0") +
+           R"(","is_gigabit":"0","temperature":"40.0","tx_power_output":"2.0"})";
 }
 
 size_t arraySize(const std::string& text) {
@@ -34,7 +35,8 @@ TEST(HalvornRoad, DisablingAnOnuReachesTheCardAndTheDisk) {
         h.notify("/onu/new", onuReport(mac, "3", "1"));
     ASSERT_TRUE(waitUntil([&] { return arraySize(h.get("/onutable").data) == 3; }, 15s)) << h.log();
     ASSERT_EQ(field(h.get("/onutable").data, "id", "3", "qvCfgONUPhysicalID"), "00:00:00:00:00:03");
-    ASSERT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/onutable.json").find("00:00:00:00:00:03") != std::string::npos; }, 15s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return h.readFile("/mnt/db/json/onutable.json").find("00:00:00:00:00:03") != std::string::npos; }, 15s));
     h.tasks().clear();
 
     const auto reply = h.set("/onutable/3", R"({"qvCfgONUEnabled":"0"})");
@@ -46,9 +48,13 @@ TEST(HalvornRoad, DisablingAnOnuReachesTheCardAndTheDisk) {
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_EQ(tasks[0].action, "set");
     EXPECT_EQ(tasks[0].data, R"({"id":"0","mac_address":"00:00:00:00:00:03","slot_id":"3"})");
-    EXPECT_TRUE(waitUntil([&] {
-        return field(h.readFile("/mnt/db/json/onutable.json"), "qvCfgONUPhysicalID", "00:00:00:00:00:03", "qvCfgONUEnabled") == "0";
-    }, 10s)) << h.readFile("/mnt/db/json/onutable.json");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return field(h.readFile("/mnt/db/json/onutable.json"), "qvCfgONUPhysicalID", "00:00:00:00:00:03",
+                         "qvCfgONUEnabled") == "0";
+        },
+        10s))
+        << h.readFile("/mnt/db/json/onutable.json");
     // The SNMP channel sees the same table.
     EXPECT_EQ(field(h.get("/onutable", true).data, "id", "3", "qvCfgONUEnabled"), "0");
 }
@@ -61,7 +67,8 @@ TEST(HalvornRoad, DiscoveryAlarmsResetsAndVlanTasks) {
     ASSERT_TRUE(waitUntil([&] { return arraySize(h.get("/onutable").data) == 5; }, 15s)) << h.log();
     EXPECT_EQ(h.set("/slot/onu/remove", R"({"slot_id":"3","mac_address":"a3"})").err, "");
     EXPECT_EQ(onuField(h, "a3", "qvCfgONUIndex"), "<no row>");
-    EXPECT_EQ(field(h.get("/moduleonutable").data, "qvOpticModuleOnuPhysicalID", "a3", "qvOpticModuleOnuIndex"), "<no row>");
+    EXPECT_EQ(field(h.get("/moduleonutable").data, "qvOpticModuleOnuPhysicalID", "a3", "qvOpticModuleOnuIndex"),
+              "<no row>");
     ASSERT_TRUE(waitUntil([&] { return !h.tasks().tasksFor("/slot/onu/remove").empty(); }));
     h.notify("/onu/new", onuReport("a5", "3", "1"));
     h.notify("/onu/new", onuReport("a6", "3", "1"));
@@ -75,7 +82,8 @@ TEST(HalvornRoad, DiscoveryAlarmsResetsAndVlanTasks) {
     std::string list;
     for (int i = 0; i < 60; ++i) {
         if (i) list += ",";
-        list += R"({"label":"PON: )" + std::to_string(i) + R"(","alarm":"LOS","state":"raised","slot_id":"3","datetime":"07/12/2026 10:00:00"})";
+        list += R"({"label":"PON: )" + std::to_string(i) +
+                R"(","alarm":"LOS","state":"raised","slot_id":"3","datetime":"07/12/2026 10:00:00"})";
     }
     h.notify("/olt/alarm/new", R"({"alarm_list":[)" + list + "]}");
     ASSERT_TRUE(waitUntil([&] { return arraySize(h.get("/oltalarmtable").data) == 50; }, 15s));
@@ -102,7 +110,8 @@ TEST(HalvornRoad, DiscoveryAlarmsResetsAndVlanTasks) {
     EXPECT_EQ(tasks[1].uri, "/olt/vlan");
     EXPECT_EQ(tasks[1].data, R"({"discard_untagged":"","id":"0","pon_number":"1","slot_id":"3","vlan_id":"30"})");
     h.tasks().clear();
-    const std::string card = R"({"slot_id":"3","mac_address":"00:0d:00:00:00:03","app_version":"2.0","nvs_enabled":"0","online_status":")";
+    const std::string card =
+        R"({"slot_id":"3","mac_address":"00:0d:00:00:00:03","app_version":"2.0","nvs_enabled":"0","online_status":")";
     h.notify("/olt/new/report", card + R"(0"})");
     h.notify("/olt/new/report", card + R"(1"})");
     ASSERT_TRUE(waitUntil([&] { return oltTasks().size() >= 1; }, 10s));
@@ -115,11 +124,14 @@ TEST(HalvornRoad, DiscoveryAlarmsResetsAndVlanTasks) {
     // All offline: every ONU and slot down, optics unknown.
     h.notify("/onu/set/all/offline", "{}");
     h.notify("/olt/set/all/offline", "{}");
-    EXPECT_TRUE(waitUntil([&] {
-        return onuField(h, "a1", "qvCfgONULinkStatus") == "2" && onuField(h, "b1", "qvCfgONULinkStatus") == "2" &&
-               field(h.get("/slottable").data, "id", "3", "qvSlotStatus") == "2" &&
-               field(h.get("/moduleonutable").data, "qvOpticModuleOnuPhysicalID", "a1", "qvOpticModuleOnuTxPower") == "-";
-    }, 15s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return onuField(h, "a1", "qvCfgONULinkStatus") == "2" && onuField(h, "b1", "qvCfgONULinkStatus") == "2" &&
+                   field(h.get("/slottable").data, "id", "3", "qvSlotStatus") == "2" &&
+                   field(h.get("/moduleonutable").data, "qvOpticModuleOnuPhysicalID", "a1",
+                         "qvOpticModuleOnuTxPower") == "-";
+        },
+        15s));
 }
 
 TEST(HalvornRoad, MalformedRequestsAreAnsweredAndSurvived) {
@@ -144,7 +156,8 @@ TEST(HalvornRoad, MalformedRequestsAreAnsweredAndSurvived) {
         {"set of a missing row", R"({"action":"set","uri":"/onutable/4","data":{}})", "Invalid ID object '4'"},
         {"non-string value", R"({"action":"set","uri":"/slottable/1","data":{"qvSlotSet":1}})", ""},
         {"data not an object", R"({"action":"set","uri":"/slottable/1","data":"x"})", ""},
-        {"bad address", R"({"action":"set","uri":"/systeminfo","data":{"ntpServer":"1.2.3"}})", "Invalid IPv4(1.2.3) for 'ntpServer'"},
+        {"bad address", R"({"action":"set","uri":"/systeminfo","data":{"ntpServer":"1.2.3"}})",
+         "Invalid IPv4(1.2.3) for 'ntpServer'"},
     };
     for (const auto& c : raw) {
         SCOPED_TRACE(c.name);
@@ -152,8 +165,7 @@ TEST(HalvornRoad, MalformedRequestsAreAnsweredAndSurvived) {
         const std::string expected = c.err;
         if (!expected.empty() && expected.back() == '*')
             EXPECT_EQ(reply.err.rfind(expected.substr(0, expected.size() - 1), 0), 0u) << reply.err;
-        else
-            EXPECT_EQ(reply.err, expected);
+        else EXPECT_EQ(reply.err, expected);
         // The worker serves the next request normally.
         EXPECT_EQ(h.get("/slottable/1").err, "");
     }

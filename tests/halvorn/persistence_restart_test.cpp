@@ -15,8 +15,8 @@ using namespace halvorn_test;
 namespace {
 
 std::string onuReport(const std::string& mac, const std::string& slot, const std::string& pon, bool online = true) {
-    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon + R"(","online_status":")" +
-           (online ? "1" : "0") + R"("})";
+    return R"({"mac_address":")" + mac + R"(","slot_id":")" + slot + R"(","pon_port":")" + pon +
+           R"(","online_status":")" + (online ? "1" : "0") + R"("})";
 }
 
 // Rows of a complete table file; -1 when the text is not a JSON array of objects.
@@ -39,10 +39,14 @@ TEST(HalvornPersistence, RowsComeBackAfterRestart) {
     ASSERT_TRUE(waitUntil([&] { return tableRows(h.get("/onutable").data) == 2; }, 15s)) << h.log();
     EXPECT_EQ(h.set("/onutable/2", R"({"qvCfgONUName":"shop","qvCfgONUVlanId":"70"})").err, "");
     EXPECT_EQ(h.set("/olttable/4", R"({"qvCfgOLTName":"rack four","qvCfgOLTPON0VlanId":"40"})").err, "");
-    ASSERT_TRUE(waitUntil([&] {
-        return field(h.readFile("/mnt/db/json/onutable.json"), "qvCfgONUPhysicalID", "00:00:00:00:07:02", "qvCfgONUName") == "shop" &&
-               field(h.readFile("/mnt/db/json/olttable.json"), "qvCfgOLTSlotIndex", "4", "qvCfgOLTName") == "rack four";
-    }, 15s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return field(h.readFile("/mnt/db/json/onutable.json"), "qvCfgONUPhysicalID", "00:00:00:00:07:02",
+                         "qvCfgONUName") == "shop" &&
+                   field(h.readFile("/mnt/db/json/olttable.json"), "qvCfgOLTSlotIndex", "4", "qvCfgOLTName") ==
+                       "rack four";
+        },
+        15s));
 
     h.restart();
     const std::string onu = h.get("/onutable").data;
@@ -90,14 +94,16 @@ TEST(HalvornPersistence, UnchangedTableIsNotRewritten) {
 
     const std::string mac = "00:00:00:00:05:01";
     h.notify("/onu/new", onuReport(mac, "5", "1"));
-    ASSERT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/onutable.json").find(mac) != std::string::npos; }, 15s));
+    ASSERT_TRUE(
+        waitUntil([&] { return h.readFile("/mnt/db/json/onutable.json").find(mac) != std::string::npos; }, 15s));
     struct stat onuBefore;
     ASSERT_EQ(stat(h.path("/mnt/db/json/onutable.json").c_str(), &onuBefore), 0);
 
     // Going offline changes the row but no saved key. The ready text is rebuilt in the cycle
     // right after that cycle's save, so once the read shows it the save has had its chance.
     h.notify("/onu/new", onuReport(mac, "5", "1", false));
-    ASSERT_TRUE(waitUntil([&] { return field(h.get("/onutable").data, "qvCfgONUPhysicalID", mac, "qvCfgONULinkStatus") == "2"; }, 15s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return field(h.get("/onutable").data, "qvCfgONUPhysicalID", mac, "qvCfgONULinkStatus") == "2"; }, 15s));
     struct stat onuAfter, oltAfter;
     ASSERT_EQ(stat(h.path("/mnt/db/json/onutable.json").c_str(), &onuAfter), 0);
     ASSERT_EQ(stat(h.path("/mnt/db/json/olttable.json").c_str(), &oltAfter), 0);

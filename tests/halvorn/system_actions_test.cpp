@@ -12,9 +12,7 @@ using namespace halvorn_test;
 
 namespace {
 
-void run(const std::string& cmd) {
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
+void run(const std::string& cmd) { ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd; }
 
 // Changes that make the cycle write both a table file and the settings file.
 void makeConfiguration(Harness& h, const std::string& timezone) {
@@ -56,7 +54,8 @@ TEST(SystemActions, BadRestoreArchivesAreRefusedAndConfigurationKept) {
     makeConfiguration(h, "4");
     const std::string work = h.path("/work");
     run("mkdir -p " + work + "/foreign " + work + "/link " + work + "/plain");
-    run("echo x > " + work + "/foreign/evil.sh && cp " + h.path("/mnt/db/json/olttable.json") + " " + work + "/foreign/");
+    run("echo x > " + work + "/foreign/evil.sh && cp " + h.path("/mnt/db/json/olttable.json") + " " + work +
+        "/foreign/");
     run("ln -s /etc/passwd " + work + "/link/onutable.json");
     run("cp " + h.path("/mnt/db/json/olttable.json") + " " + work + "/plain/");
 
@@ -69,8 +68,10 @@ TEST(SystemActions, BadRestoreArchivesAreRefusedAndConfigurationKept) {
     const Case cases[] = {
         {"missing", "", "/tmp/restoreConfig.bin not found"},
         {"not an archive", "head -c 2048 /dev/zero | tr '\\0' 'x' > " + out, "not a tar archive"},
-        {"foreign member", "tar -cf " + out + " -C " + work + "/foreign .", "member './evil.sh' is not a configuration file"},
-        {"symbolic link", "tar -cf " + out + " -C " + work + "/link .", "member './onutable.json' is not a regular file"},
+        {"foreign member", "tar -cf " + out + " -C " + work + "/foreign .",
+         "member './evil.sh' is not a configuration file"},
+        {"symbolic link", "tar -cf " + out + " -C " + work + "/link .",
+         "member './onutable.json' is not a regular file"},
         {"names without ./", "tar -cf " + out + " -C " + work + "/plain olttable.json",
          "member 'olttable.json' is not a configuration file"},
         {"truncated", "tar -cf " + out + " -C " + h.path("/mnt/db/json") + " . && truncate -s 1024 " + out,
@@ -104,7 +105,8 @@ TEST(SystemActions, FactoryResetDeletesTablesAndReboots) {
     auto info = h.get("/systeminfo").data;
     EXPECT_EQ(field(info, "timezone"), "-3");
     EXPECT_EQ(field(info, "resetFactory"), "0");
-    EXPECT_EQ(field(h.get("/olttable/2").data, "qvCfgOLTIpAddress"), field(h.get("/olttable/3").data, "qvCfgOLTIpAddress"));
+    EXPECT_EQ(field(h.get("/olttable/2").data, "qvCfgOLTIpAddress"),
+              field(h.get("/olttable/3").data, "qvCfgOLTIpAddress"));
 }
 
 TEST(SystemActions, RebootStopsTheCycle) {

@@ -18,23 +18,19 @@ using namespace halvorn_test;
 
 namespace {
 
-bool hasCommand(Harness& h, const std::string& line) {
-    return h.countCommand(line) > 0;
-}
+bool hasCommand(Harness& h, const std::string& line) { return h.countCommand(line) > 0; }
 
-std::string firstIface(Harness& h) {
-    return field(h.get("/network-interfaces").data, "iface0");
-}
+std::string firstIface(Harness& h) { return field(h.get("/network-interfaces").data, "iface0"); }
 
 }  // namespace
 
 TEST(SystemSettings, StartUpRunsTheSettingsAsCommands) {
     struct Case {
         const char* name;
-        const char* ipAddress;   // /mnt/.ipAddress
-        const char* settings;    // /mnt/db/json/systeminfo.json ("" for none)
-        std::vector<std::string> expected;     // in this order, root-relative scripts marked "@"
-        std::vector<std::string> forbidden;    // prefixes that must not appear
+        const char* ipAddress;               // /mnt/.ipAddress
+        const char* settings;                // /mnt/db/json/systeminfo.json ("" for none)
+        std::vector<std::string> expected;   // in this order, root-relative scripts marked "@"
+        std::vector<std::string> forbidden;  // prefixes that must not appear
     };
     const Case cases[] = {
         {"configured",
@@ -114,7 +110,8 @@ TEST(SystemSettings, ChangesAreCheckedWithExactErrors) {
         {R"({"timezone":"abc"})", "Failed on SystemInfo::setcJsonData: stoi"},
         {R"({"timezone":"2x"})", "Invalid timezone(2x) for 'timezone'"},
         {R"({"timezone":"15"})", "Invalid timezone(15) for 'timezone'"},
-        {R"({"mgntIpAddr":"1.2.3","ntpServer":"x"})", "Invalid IPv4(1.2.3) for 'mgntIpAddr',Invalid IPv4(x) for 'ntpServer'"},
+        {R"({"mgntIpAddr":"1.2.3","ntpServer":"x"})",
+         "Invalid IPv4(1.2.3) for 'mgntIpAddr',Invalid IPv4(x) for 'ntpServer'"},
     };
     for (const auto& c : rejected) {
         SCOPED_TRACE(c.data);
@@ -134,7 +131,8 @@ TEST(SystemSettings, ChangesAreCheckedWithExactErrors) {
     EXPECT_EQ(field(now, "mgntIpAddr"), field(before, "mgntIpAddr"));
 
     // Accepted: a zero mask, a good interface name, and read-only keys are ignored silently.
-    EXPECT_EQ(h.set("/systeminfo", R"({"mgntIpMask":"0.0.0.0","oltIface":"br0.10:1","fwVersion":"9.9","id":"7"})").err, "");
+    EXPECT_EQ(h.set("/systeminfo", R"({"mgntIpMask":"0.0.0.0","oltIface":"br0.10:1","fwVersion":"9.9","id":"7"})").err,
+              "");
     now = h.get("/systeminfo").data;
     EXPECT_EQ(field(now, "mgntIpMask"), "0.0.0.0");
     EXPECT_EQ(field(now, "oltIface"), "br0.10:1");
@@ -157,8 +155,8 @@ TEST(SystemSettings, AddressChangeRewritesTheBootFilesAndSurvivesARestart) {
                   " inet static\n  address 192.168.0.88\n  network 255.255.255.0\n\n");
 
     // Saved within a cycle, then applied by the next start.
-    ASSERT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.9.8.7") != std::string::npos; },
-                          15s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.9.8.7") != std::string::npos; }, 15s));
     h.clearCommands();
     h.restart();
     EXPECT_EQ(field(h.get("/systeminfo").data, "mgntIpAddr"), "10.9.8.7");
@@ -213,8 +211,8 @@ TEST(SystemSettings, BootFilesAreReplacedWholeAndWriteFailuresAreReported) {
     // Nor at the next start, when saved settings that differ from the boot files (as a
     // restored archive leaves them) are loaded and the boot files written again: the
     // settings file is kept, not deleted as if its values were bad.
-    ASSERT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.0.0.7") != std::string::npos; },
-                          15s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.0.0.7") != std::string::npos; }, 15s));
     h.stop();
     std::string saved = h.readFile("/mnt/db/json/systeminfo.json");
     saved.replace(saved.find("10.0.0.7"), 8, "10.0.0.9");
@@ -241,8 +239,8 @@ TEST(SystemSettings, OldSettingsFileIsMigratedOnce) {
     EXPECT_EQ(field(info, "oltIpAddr"), "10.1.1.1");
     EXPECT_FALSE(h.exists("/mnt/.settings"));
     EXPECT_EQ(h.readFile("/mnt/.ipAddress"), "10.2.2.2\n255.255.255.0\n10.2.2.1\neth1\n");
-    EXPECT_TRUE(waitUntil([&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.1.1.1") != std::string::npos; },
-                          15s));
+    EXPECT_TRUE(waitUntil(
+        [&] { return h.readFile("/mnt/db/json/systeminfo.json").find("10.1.1.1") != std::string::npos; }, 15s));
 }
 
 TEST(SystemSettings, NtpClientFollowsEveryAcceptedChange) {

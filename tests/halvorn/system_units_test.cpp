@@ -70,9 +70,11 @@ TEST(SystemUnits, RestoreArchiveCheck) {
         {"no ustar magic", noMagic, "not a ustar archive (member 2)"},
         {"only the folder", kDir + kEnd, "the archive holds no configuration file"},
         {"foreign file", kDir + member("./etc.sh", "x") + kEnd, "member './etc.sh' is not a configuration file"},
-        {"climbs out", member("../onutable.json", "[]") + kEnd, "member '../onutable.json' is not a configuration file"},
+        {"climbs out", member("../onutable.json", "[]") + kEnd,
+         "member '../onutable.json' is not a configuration file"},
         {"bare name", member("onutable.json", "[]") + kEnd, "member 'onutable.json' is not a configuration file"},
-        {"prefix field", header("onutable.json", '0', 0, "x") + kEnd, "member 'x/onutable.json' is not a configuration file"},
+        {"prefix field", header("onutable.json", '0', 0, "x") + kEnd,
+         "member 'x/onutable.json' is not a configuration file"},
         {"symlink", member("./onutable.json", "", '2') + kEnd, "member './onutable.json' is not a regular file"},
         {"hard link", member("./onutable.json", "", '1') + kEnd, "member './onutable.json' is not a regular file"},
         {"pax header", member("./PaxHeaders/x", "30 path=./onutable.json\n", 'x') + kEnd,
@@ -86,7 +88,8 @@ TEST(SystemUnits, RestoreArchiveCheck) {
         {"record asking for a factory reset", member("./systeminfo.json", R"({"resetFactory":"1"})") + kEnd,
          "member './systeminfo.json' asks for the action 'resetFactory'"},
         {"record with the actions at rest",
-         member("./systeminfo.json", R"({"reboot":"0","resetFactory":"0","restoreBackup":"0","backup":"0"})") + kEnd, ""},
+         member("./systeminfo.json", R"({"reboot":"0","resetFactory":"0","restoreBackup":"0","backup":"0"})") + kEnd,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -160,8 +163,8 @@ TEST_F(SystemInfoRecord, DateTimeIsShownInTheConfiguredZoneAndFileFlagFollowsSav
 
     // The file holds the twelve saved keys in their fixed order.
     const std::string file = info.getJsonFile();
-    const char* order[] = {"mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface", "oltIpAddr", "oltIpMask",
-                           "oltIface", "ntpServer", "enNtpServer", "enSNMPAgent", "timezone", "webPort"};
+    const char* order[] = {"mgntIpAddr", "mgntIpMask", "mgntIpGateway", "mgntIface",   "oltIpAddr", "oltIpMask",
+                           "oltIface",   "ntpServer",  "enNtpServer",   "enSNMPAgent", "timezone",  "webPort"};
     size_t at = 0;
     for (const char* k : order) {
         size_t next = file.find(std::string("\"") + k + "\"");

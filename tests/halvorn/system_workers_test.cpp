@@ -76,8 +76,7 @@ TEST(SystemWorkers, ChannelThatCannotBeSetUpEndsTheProcessWithFailure) {
     // The port file is written before the bind, so start() may or may not see the end.
     try {
         h.start();
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     ASSERT_TRUE(waitUntil([&] { return !h.running(); }));
     ::close(fd);
     ASSERT_TRUE(WIFEXITED(h.exitStatus()));

@@ -39,7 +39,9 @@ std::vector<ChunkCase> chunkCases() {
     return {
         {"three bytes", "abc", {"0abc"}, {"04"}},
         {"64999 bytes fit one chunk", full, {"0" + full}, {"065000"}},
-        {"65000 bytes need two chunks", over, {"1" + over.substr(0, 64999), "0" + over.substr(64999)},
+        {"65000 bytes need two chunks",
+         over,
+         {"1" + over.substr(0, 64999), "0" + over.substr(64999)},
          {"065000", "02"}},
     };
 }

@@ -12,7 +12,8 @@ namespace {
 
 class Channels : public ::testing::Test {
 protected:
-    Channels() : sim_(root_.path(), {"--olts", "1", "--onus", "1"}), quenrik_(root_.path(), 0.1), halvorn_(root_.path()) {}
+    Channels()
+        : sim_(root_.path(), {"--olts", "1", "--onus", "1"}), quenrik_(root_.path(), 0.1), halvorn_(root_.path()) {}
 
     // Quenrik, then Halvorn's stand-in, and slot 1 configured and provisioned.
     void startProvisioned() {
@@ -68,11 +69,14 @@ TEST_F(Channels, ALateHalvornGetsEveryNotificationInOrder) {
     // Slot 1 gets its configuration: identified, provisioned, reported with its MAC. The slots
     // that get none keep asking, about every configuration wait plus a pass.
     halvorn_.answerConfig(1);
-    ASSERT_TRUE(waitUntil([&] {
-        for (const auto& t : halvorn_.notifications("/olt/new/report", "1"))
-            if (field(t.data, "mac_address") == "02:4f:4c:54:00:01" && field(t.data, "online_status") == "1") return true;
-        return false;
-    }, 20s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const auto& t : halvorn_.notifications("/olt/new/report", "1"))
+                if (field(t.data, "mac_address") == "02:4f:4c:54:00:01" && field(t.data, "online_status") == "1")
+                    return true;
+            return false;
+        },
+        20s));
     const size_t asked = configRequests("5");
     EXPECT_TRUE(waitUntil([&] { return configRequests("5") >= asked + 3; }));
     EXPECT_TRUE(waitUntil([&] { return !halvorn_.notifications("/onu/new", "1").empty(); }));
@@ -107,7 +111,8 @@ TEST_F(Channels, SlotResetAsksForTheConfigurationBeforeAnythingReachesTheCard) {
     // The configuration arrives: identified and provisioned afresh.
     const size_t from = sim_.record(1).size();
     halvorn_.answerConfig(1);
-    ASSERT_TRUE(waitUntil([&] { return findSequence(sim_.record(1), provisioningSequence(1, false), from) != std::string::npos; }, 20s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return findSequence(sim_.record(1), provisioningSequence(1, false), from) != std::string::npos; }, 20s));
     EXPECT_EQ(0x0007, sim_.record(1)[from].id);
 }
 

@@ -32,8 +32,13 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
     Simulator& sim = chain.sim();
 
     // Cards 1, 2 and 4 end provisioned with every ONU online in the API.
-    ASSERT_TRUE(waitUntil([&] { return chain.allOnusOnline({1, 2, 4}); }, 60s))
-        << chain.tableNow("/onutable") << "\n" << chain.quenrik().log();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return chain.allOnusOnline({1, 2, 4});
+        },
+        60s))
+        << chain.tableNow("/onutable") << "\n"
+        << chain.quenrik().log();
 
     // Provisioning reached the cards request for request and byte for byte: identification,
     // NVS and CTC queries, then the sequence; with ONU-to-ONU on (slot 4) the domain 1025 is
@@ -48,8 +53,9 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
         EXPECT_EQ("08" + oltMacHex(olt) + "0100020003000400", record[2].payload);
         EXPECT_EQ(1, record[0].ctag);  // the slot's first request
         const Expected sequence = provisioningSequence(olt, olt == 4);
-        EXPECT_EQ(3u, findSequence(record, sequence))
-            << "expected:\n" << describe(sequence) << "got:\n" << describe(record, 0, sequence.size() + 3);
+        EXPECT_EQ(3u, findSequence(record, sequence)) << "expected:\n"
+                                                      << describe(sequence) << "got:\n"
+                                                      << describe(record, 0, sequence.size() + 3);
         // Provisioned once: a single Disable OLT.
         EXPECT_EQ(1u, sim.countRequests(olt, 0x0009));
         EXPECT_EQ("1", sim.status(olt, "enabled"));
@@ -88,15 +94,18 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
     // The OLT rows carry MAC and firmware of the provisioned cards; the module OLT rows their
     // optics (read once the ONU list is complete).
     // The NVS card reports last: it is reset once before it is provisioned.
-    ASSERT_TRUE(waitUntil([&] {
-        for (int s : {1, 2, 4}) {
-            if (field(chain.get("/olttable/" + std::to_string(s)), "qVCfgOLTNvsEnabled") != "1") return false;
-            for (int pon : {1, 2})
-                if (field(chain.get("/moduleolttable/" + std::to_string(2 * s - 2 + pon)), "qvOpticModuleOltVcc") == "-")
-                    return false;
-        }
-        return true;
-    }, 30s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (int s : {1, 2, 4}) {
+                if (field(chain.get("/olttable/" + std::to_string(s)), "qVCfgOLTNvsEnabled") != "1") return false;
+                for (int pon : {1, 2})
+                    if (field(chain.get("/moduleolttable/" + std::to_string(2 * s - 2 + pon)), "qvOpticModuleOltVcc") ==
+                        "-")
+                        return false;
+            }
+            return true;
+        },
+        30s));
     for (int s : {1, 2, 4}) {
         SCOPED_TRACE("slot " + std::to_string(s));
         const std::string row = chain.get("/olttable/" + std::to_string(s));
@@ -131,20 +140,24 @@ TEST(ColdStart, EveryCardIsIdentifiedProvisionedAndReported) {
         }
         for (const auto& [port, used] : indexes) EXPECT_EQ((std::set<std::string>{"1", "2"}), used) << "port " << port;
     }
-    ASSERT_TRUE(waitUntil([&] {
-        const std::string modules = chain.tableNow("/moduleonutable");
-        for (int olt : {1, 2, 4})
-            for (const auto& [mac, where] : sim.onus(olt)) {
-                const std::string t = field(modules, "qvOpticModuleOnuPhysicalID", mac, "qvOpticModuleOnuTemperature");
-                if (t == "-" || t.empty() || t == "<no row>") return false;
-            }
-        return true;
-    }, 20s)) << chain.tableNow("/moduleonutable");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::string modules = chain.tableNow("/moduleonutable");
+            for (int olt : {1, 2, 4})
+                for (const auto& [mac, where] : sim.onus(olt)) {
+                    const std::string t =
+                        field(modules, "qvOpticModuleOnuPhysicalID", mac, "qvOpticModuleOnuTemperature");
+                    if (t == "-" || t.empty() || t == "<no row>") return false;
+                }
+            return true;
+        },
+        20s))
+        << chain.tableNow("/moduleonutable");
     const std::string modules = chain.tableNow("/moduleonutable");
     for (const auto& [mac, where] : sim.onus(1)) {
         SCOPED_TRACE(mac);
-        for (const char* key : {"qvOpticModuleOnuVcc", "qvOpticModuleOnuTxBias", "qvOpticModuleOnuTxPower",
-                                "qvOpticModuleOnuRxPower"}) {
+        for (const char* key :
+             {"qvOpticModuleOnuVcc", "qvOpticModuleOnuTxBias", "qvOpticModuleOnuTxPower", "qvOpticModuleOnuRxPower"}) {
             const std::string v = field(modules, "qvOpticModuleOnuPhysicalID", mac, key);
             EXPECT_TRUE(v != "-" && !v.empty()) << key;
         }

@@ -31,14 +31,15 @@ TEST(Loss, EightCardsEndProvisionedWithEveryOnuOnline) {
     };
     auto cardProvisioned = [&](int olt) {
         return sim.state(olt, "enabled") == "1" && sim.state(olt, "ctc") == "1" &&
-               sim.state(olt, "domains") == "1026:4" && sim.state(olt, "settings") == provisioned &&
-               everyLinkSla(olt);
+               sim.state(olt, "domains") == "1026:4" && sim.state(olt, "settings") == provisioned && everyLinkSla(olt);
     };
-    const bool settled = waitUntil([&] {
-        for (int olt : all)
-            if (!cardProvisioned(olt)) return false;
-        return chain.allOnusOnline(all);
-    }, 180s, 500ms);
+    const bool settled = waitUntil(
+        [&] {
+            for (int olt : all)
+                if (!cardProvisioned(olt)) return false;
+            return chain.allOnusOnline(all);
+        },
+        180s, 500ms);
     EXPECT_TRUE(settled) << chain.tableNow("/onutable") << "\n" << chain.quenrik().log();
     for (int olt : all) {
         SCOPED_TRACE("OLT " + std::to_string(olt));

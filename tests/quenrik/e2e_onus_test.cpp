@@ -41,21 +41,24 @@ TEST(Onus, LeaveReturnAndMove) {
     sim.ok("leave 1 " + a + " timeout");
     ASSERT_TRUE(waitUntil([&] { return chain.onu(a, "qvCfgONULinkStatus") == "2"; }));
     EXPECT_EQ("Report Timeout", chain.onu(a, "qvCfgONUAlarm"));
-    EXPECT_TRUE(waitUntil([&] { return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + a, "Report Timeout", "On"); }))
-        << chain.get("/oltalarmtable");
+    EXPECT_TRUE(waitUntil([&] {
+        return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + a, "Report Timeout", "On");
+    })) << chain.get("/oltalarmtable");
     EXPECT_TRUE(waitUntil([&] { return chain.moduleOnu(a, "qvOpticModuleOnuTemperature") == "-"; }));
 
     // It returns: online again, alarm text cleared, and the Report Timeout row "Off".
     sim.ok("return 1 " + a);
     ASSERT_TRUE(waitUntil([&] { return chain.onu(a, "qvCfgONULinkStatus") == "1"; }));
     EXPECT_EQ("", chain.onu(a, "qvCfgONUAlarm"));
-    EXPECT_TRUE(waitUntil([&] { return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + a, "Report Timeout", "Off"); }));
+    EXPECT_TRUE(
+        waitUntil([&] { return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + a, "Report Timeout", "Off"); }));
 
     // Dying Gasp.
     sim.ok("leave 1 " + b + " gasp");
     ASSERT_TRUE(waitUntil([&] { return chain.onu(b, "qvCfgONULinkStatus") == "2"; }));
     EXPECT_EQ("Standard Dying Gasp", chain.onu(b, "qvCfgONUAlarm"));
-    EXPECT_TRUE(waitUntil([&] { return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + b, "Standard Dying Gasp", "On"); }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return hasAlarm(chain.get("/oltalarmtable"), "ONU Link: " + b, "Standard Dying Gasp", "On"); }));
 
     // c moves to PON 1, where indexes 1 and 2 are taken (b, offline, keeps its own): it gets
     // PON 1 and index 3, and the move is an alarm row.
@@ -90,7 +93,8 @@ TEST(Cards, ARestartedOrSilentCardIsTakenUpAgainAndTheOthersAreNotDisturbed) {
     sim.ok("restart 1");
     ASSERT_TRUE(waitUntil([&] { return chain.onu(onu1, "qvCfgONULinkStatus") == "2"; }));
     EXPECT_EQ("1", chain.onu(onu2, "qvCfgONULinkStatus"));
-    ASSERT_TRUE(waitUntil([&] { return findSequence(sim.record(1), provisioningSequence(1, false), from) != std::string::npos; }, 20s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return findSequence(sim.record(1), provisioningSequence(1, false), from) != std::string::npos; }, 20s));
     EXPECT_TRUE(waitUntil([&] { return chain.allOnusOnline({1}); }, 20s));
 
     // Card 2 goes silent: three failed pings, its ONUs and its slot offline.
@@ -120,7 +124,8 @@ TEST(Cards, ARestartedOrSilentCardIsTakenUpAgainAndTheOthersAreNotDisturbed) {
     from = sim.record(2).size();
     ASSERT_TRUE(waitUntil([&] { return sim.cmd("ping 127.0.2.2") == "ok 0"; }));
     sim.ok("silent 2 off");
-    ASSERT_TRUE(waitUntil([&] { return findSequence(sim.record(2), provisioningSequence(2, false), from) != std::string::npos; }, 30s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return findSequence(sim.record(2), provisioningSequence(2, false), from) != std::string::npos; }, 30s));
     EXPECT_TRUE(waitUntil([&] { return chain.allOnusOnline({2}); }, 20s));
 
     // Card 3 was never disturbed: not identified again, not provisioned again, ONUs online.
@@ -152,21 +157,26 @@ TEST(Onus, ALinkFirstSeenAtTheRecheckGetsItsPortAndItsDestination) {
 
     // Back at the recheck as a new row (row ids only grow; the removed row may be gone and
     // back again before a read could see it missing), on its own port, online.
-    ASSERT_TRUE(waitUntil([&] {
-        const std::string id = chain.onu(b, "id");
-        return id != oldId && id != "<no row>" && chain.onu(b, "qvCfgONULinkStatus") == "1";
-    }, 30s)) << chain.quenrik().log();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::string id = chain.onu(b, "id");
+            return id != oldId && id != "<no row>" && chain.onu(b, "qvCfgONULinkStatus") == "1";
+        },
+        30s))
+        << chain.quenrik().log();
     EXPECT_EQ("1", chain.onu(b, "qvCfgONUPonIndex"));
     size_t information = 0, destination = 0;
-    EXPECT_TRUE(waitUntil([&] {
-        const std::vector<Request> all = sim.record(1);
-        for (size_t i = from; i < all.size(); ++i) {
-            if (all[i].payload.find(bHex) == std::string::npos) continue;
-            if (all[i].id == 0x016B && information == 0) information = i;
-            if (all[i].id == 0x0196 && destination == 0) destination = i;
-        }
-        return destination != 0;
-    }, 20s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::vector<Request> all = sim.record(1);
+            for (size_t i = from; i < all.size(); ++i) {
+                if (all[i].payload.find(bHex) == std::string::npos) continue;
+                if (all[i].id == 0x016B && information == 0) information = i;
+                if (all[i].id == 0x0196 && destination == 0) destination = i;
+            }
+            return destination != 0;
+        },
+        20s));
     EXPECT_NE(0u, information);
     EXPECT_LT(information, destination);
     EXPECT_EQ(std::string::npos, chain.quenrik().log().find("stoi")) << chain.quenrik().log();

@@ -32,12 +32,14 @@ protected:
     // those requests in order.
     std::vector<Request> waitFor(int olt, size_t from, uint16_t id, size_t count = 1) {
         std::vector<Request> out;
-        waitUntil([&] {
-            out.clear();
-            for (const auto& r : since(olt, from))
-                if (r.id == id) out.push_back(r);
-            return out.size() >= count;
-        }, 15s);
+        waitUntil(
+            [&] {
+                out.clear();
+                for (const auto& r : since(olt, from))
+                    if (r.id == id) out.push_back(r);
+                return out.size() >= count;
+            },
+            15s);
         return out;
     }
 
@@ -187,7 +189,8 @@ TEST_F(Tasks, OltPortVlanAndSlotTasksReachTheCardAsTheirRequests) {
     ASSERT_TRUE(waitUntil([&] { return nextAfterReset() >= 0; }));
     EXPECT_EQ(0x0007, nextAfterReset());
     // The reset card comes back without its provisioning and is provisioned again.
-    EXPECT_TRUE(waitUntil([&] { return findSequence(since(2, from), provisioningSequence(2, false)) != std::string::npos; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return findSequence(since(2, from), provisioningSequence(2, false)) != std::string::npos; }));
     EXPECT_TRUE(waitUntil([&] { return chain_.allOnusOnline({2}); }, 20s));
 
     // Restore defaults: the card restarts with its factory settings and is provisioned again.
@@ -196,7 +199,8 @@ TEST_F(Tasks, OltPortVlanAndSlotTasksReachTheCardAsTheirRequests) {
     got = waitFor(2, from, 0x000A);
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("", got[0].payload);
-    EXPECT_TRUE(waitUntil([&] { return findSequence(since(2, from), provisioningSequence(2, false)) != std::string::npos; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return findSequence(since(2, from), provisioningSequence(2, false)) != std::string::npos; }));
     EXPECT_TRUE(waitUntil([&] { return chain_.allOnusOnline({2}); }, 20s));
     // Slot 1 never saw any of it.
     EXPECT_EQ(1u, chain_.sim().countRequests(1, 0x0009));

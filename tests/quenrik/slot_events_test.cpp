@@ -56,11 +56,11 @@ std::vector<std::string> rows(const std::string& data) {
 }  // namespace
 
 TEST_F(SlotEvents, AnUnreadableMessageIsSkippedAndTheOthersOfTheBatchAreHandled) {
-    feed(event(0x8099, {1, 2, 3}));                     // an ID without a decoder
+    feed(event(0x8099, {1, 2, 3}));  // an ID without a decoder
     feed(linkDiscovery(kA, 0));
-    feed(reportAlarm(4, kA, 23, 1));                    // an entity tag the decoder refuses
+    feed(reportAlarm(4, kA, 23, 1));  // an entity tag the decoder refuses
     feed(linkDiscovery(kB, 1));
-    feed(reportAlarm(3, kA, 23, 1));                    // Report Timeout for A
+    feed(reportAlarm(3, kA, 23, 1));  // Report Timeout for A
     testing::internal::CaptureStdout();
     EXPECT_TRUE(slot_.handleAlarms());
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -127,9 +127,9 @@ TEST_F(SlotEvents, AMovedLinkTakesItsNewPortAndADyingGaspTakesItOffline) {
     slot_.doReportAlarmToHalvorn();
     const auto out = sent();
     ASSERT_EQ(1u, out.size());
-    EXPECT_EQ((std::vector<std::string>{"ONU Link: " + kA + "|Report Timeout|Off|5",
-                                        "ONU Link: " + kA + "|ONU Link Moved Between PON Ports|On|5",
-                                        "OLT Port: EPON-1|Loss of Signal|Off|5",
-                                        "ONU Link: " + kA + "|Standard Dying Gasp|On|5"}),
-              rows(out[0].second));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "ONU Link: " + kA + "|Report Timeout|Off|5", "ONU Link: " + kA + "|ONU Link Moved Between PON Ports|On|5",
+            "OLT Port: EPON-1|Loss of Signal|Off|5", "ONU Link: " + kA + "|Standard Dying Gasp|On|5"}),
+        rows(out[0].second));
 }

@@ -80,8 +80,8 @@ TEST_F(SlotTasks, AnOltConfigWithAnAddressThatIsNotIPv4IsRefusedBeforeAnythingCh
         cJSON_AddStringToObject(data.get(), other.c_str(), "127.0.9.9");
         cJSON_AddStringToObject(data.get(), "onu2onu", "1");
         const std::string printed = run("/olt/config", JsonHelper::toString(data.get(), true));
-        EXPECT_NE(std::string::npos,
-                  printed.find("Exception: Invalid IPv4(" + c.value + ") for '" + c.key + "', task /olt/config of slot 3 ignored"))
+        EXPECT_NE(std::string::npos, printed.find("Exception: Invalid IPv4(" + c.value + ") for '" + c.key +
+                                                  "', task /olt/config of slot 3 ignored"))
             << printed;
         EXPECT_EQ("127.0.2.3", slot_.getOltIpAddress());
         EXPECT_EQ("127.0.1.1", slot_.getSourceIpAddress());
@@ -142,7 +142,8 @@ TEST_F(SlotTasks, AnOltVlanIsCheckedBeforeAnyRuleIsDeleted) {
 TEST(Periods, TheScaleComesFromTheEnvironmentAndOnlyShortens) {
     EXPECT_EQ(0.1, Periods::parseScale("0.1"));
     EXPECT_EQ(1.0, Periods::parseScale("1"));
-    for (const char* bad : {"", "0", "-0.5", "1.5", "0.1s", "abc", " "}) EXPECT_EQ(0.0, Periods::parseScale(bad)) << bad;
+    for (const char* bad : {"", "0", "-0.5", "1.5", "0.1s", "abc", " "})
+        EXPECT_EQ(0.0, Periods::parseScale(bad)) << bad;
     const Periods real;
     EXPECT_EQ(std::chrono::milliseconds(1000), real.pass);
     EXPECT_EQ(std::chrono::milliseconds(5000), real.configWait);

@@ -21,7 +21,8 @@ Routed route(const std::string& text) {
     testing::internal::CaptureStdout();
     manager.handlerApiRequest(&request);
     Routed r{testing::internal::GetCapturedStdout(), {}};
-    for (size_t i = 0; i < Manager::kSlots; ++i) r.queued.push_back(manager.getSlotForTest(i).getTaskQueueSizeForTest());
+    for (size_t i = 0; i < Manager::kSlots; ++i)
+        r.queued.push_back(manager.getSlotForTest(i).getTaskQueueSizeForTest());
     return r;
 }
 
@@ -51,7 +52,8 @@ TEST(TaskRouting, EachTaskGoesToTheSlotItNamesOrIsRefusedWithItsText) {
         {"slot 0", R"({"slot_id":"0"})", "/slot/enable", 0, "Slot ID(0) is out of range"},
         {"slot -1", R"({"slot_id":"-1"})", "/slot/enable", 0, "Slot ID(-1) is out of range"},
         {"huge slot", R"({"slot_id":"4294967297"})", "/slot/enable", 0, "Slot ID(4294967297) is out of range"},
-        {"ONU task without MAC", R"({"slot_id":"1"})", "/slot/onu/disable", 0, "MAC Address not set for task /slot/onu"},
+        {"ONU task without MAC", R"({"slot_id":"1"})", "/slot/onu/disable", 0,
+         "MAC Address not set for task /slot/onu"},
         {"ONU task, empty MAC", R"({"slot_id":"1","mac_address":""})", "/slot/onu/set/vlanid", 0,
          "MAC Address not set for task /slot/onu"},
         {"MAC as a number is not taken", R"({"slot_id":"1","mac_address":5})", "/slot/onu/remove", 0,

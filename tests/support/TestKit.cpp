@@ -25,8 +25,7 @@ extern char** environ;
 
 namespace testkit {
 
-bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline,
-               std::chrono::milliseconds every) {
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline, std::chrono::milliseconds every) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
         if (pred()) return true;
@@ -135,10 +134,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), flags, 0644);
-    if (errPath.empty())
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), flags, 0644);
+    if (errPath.empty()) posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    else posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), flags, 0644);
     pid_t pid = -1;
     const int rc = searchPath ? ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data())
                               : ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());

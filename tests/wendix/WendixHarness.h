@@ -19,9 +19,7 @@ using namespace halvorn_test;
 constexpr int kAgentPort = 16161;
 
 // "1.3.6.1.4.1.E" with a leading dot, as the tools print OIDs with -On.
-inline std::string enterprise() {
-    return ".1.3.6.1.4.1." + std::to_string(WENDIX_ENTERPRISE);
-}
+inline std::string enterprise() { return ".1.3.6.1.4.1." + std::to_string(WENDIX_ENTERPRISE); }
 
 using testkit::runTool;
 using testkit::ToolResult;
@@ -80,7 +78,8 @@ public:
     // root: the PONMC_ROOT (Halvorn's harness root). The agent's net-snmp configuration goes to
     // <root>/etc/snmp, its persistent files to <root>/var/lib/snmp, its output to
     // <root>/wendix.log.
-    explicit Agent(std::string root, std::vector<std::string> extraEnv = {}) : root_(std::move(root)), extraEnv_(std::move(extraEnv)) {
+    explicit Agent(std::string root, std::vector<std::string> extraEnv = {})
+        : root_(std::move(root)), extraEnv_(std::move(extraEnv)) {
         writeWholeFile(root_ + "/etc/snmp/Wendix.conf",
                        "rocommunity public 127.0.0.1\n"
                        "rwcommunity private 127.0.0.1\n"
@@ -132,10 +131,21 @@ public:
     // Waits timeoutSec for each answer and sends retries more requests before giving up.
     ToolResult tool(const std::string& name, const std::string& community, const std::vector<std::string>& args,
                     int port = kAgentPort, int timeoutSec = 5, int retries = 1) const {
-        std::vector<std::string> argv = {name, "-v2c", "-c", community, "-On", "-t", std::to_string(timeoutSec),
-                                         "-r", std::to_string(retries), "-m", "", "127.0.0.1:" + std::to_string(port)};
+        std::vector<std::string> argv = {name,
+                                         "-v2c",
+                                         "-c",
+                                         community,
+                                         "-On",
+                                         "-t",
+                                         std::to_string(timeoutSec),
+                                         "-r",
+                                         std::to_string(retries),
+                                         "-m",
+                                         "",
+                                         "127.0.0.1:" + std::to_string(port)};
         argv.insert(argv.end(), args.begin(), args.end());
-        return runTool(argv, root_, {"SNMP_PERSISTENT_DIR=" + root_ + "/var/lib/snmp", "SNMPCONFPATH=" + root_ + "/etc/snmp"});
+        return runTool(argv, root_,
+                       {"SNMP_PERSISTENT_DIR=" + root_ + "/var/lib/snmp", "SNMPCONFPATH=" + root_ + "/etc/snmp"});
     }
     std::vector<Varbind> walk(const std::string& oid, bool bulk = false) const {
         ToolResult r = tool(bulk ? "snmpbulkwalk" : "snmpwalk", "public", {oid});
@@ -153,7 +163,8 @@ public:
         return list[0];
     }
     // snmpset with (oid, type letter, value) triples; the tool's output and status.
-    ToolResult set(const std::vector<std::array<std::string, 3>>& varbinds, const std::string& community = "private") const {
+    ToolResult set(const std::vector<std::array<std::string, 3>>& varbinds,
+                   const std::string& community = "private") const {
         std::vector<std::string> args;
         for (auto& v : varbinds) args.insert(args.end(), v.begin(), v.end());
         return tool("snmpset", community, args);

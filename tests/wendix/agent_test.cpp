@@ -166,7 +166,7 @@ TEST(WendixProcess, AHalvornThatDiesCostsSecondsAndIsFoundAgainWhenItRestarts) {
     agent.start({"-f", "-C", "1", "udp:127.0.0.1:" + std::to_string(kAgentPort)});
     ASSERT_EQ(agent.walk(enterprise() + kSlotStatus).size(), 8u);
 
-    h.kill();  // its port file stays behind: every exchange runs into the ping time-out
+    h.kill();                             // its port file stays behind: every exchange runs into the ping time-out
     std::this_thread::sleep_for(1200ms);  // the cached copies expire
     // Answered within the tool's own time-outs (5 s, one retry): empty tables, not a hang.
     EXPECT_TRUE(agent.walk(enterprise()).empty());
@@ -183,8 +183,8 @@ TEST(WendixProcess, MalformedPacketsAndUnknownCommunitiesGetNoAnswerAndChangeNot
     agent.start();
     const std::string garbage[] = {
         "",
-        std::string("\x30", 1),                                   // a sequence cut after its tag
-        std::string("\x30\x84\xff\xff\xff\xff\x02\x01\x01", 9),   // a length far past the datagram
+        std::string("\x30", 1),                                     // a sequence cut after its tag
+        std::string("\x30\x84\xff\xff\xff\xff\x02\x01\x01", 9),     // a length far past the datagram
         std::string("\x30\x0b\x02\x01\x01\x04\x06public\xa0", 14),  // a PDU tag with nothing after it
         std::string(1400, '\xff'),
         "0ping",
@@ -196,7 +196,8 @@ TEST(WendixProcess, MalformedPacketsAndUnknownCommunitiesGetNoAnswerAndChangeNot
     EXPECT_NE(wrong.err.find("Timeout"), std::string::npos) << wrong.err << wrong.out;
 
     EXPECT_TRUE(agent.running());
-    EXPECT_EQ(agent.get(enterprise() + kSlotStatus + ".1"), (Varbind{enterprise() + kSlotStatus + ".1", "INTEGER", "2"}));
+    EXPECT_EQ(agent.get(enterprise() + kSlotStatus + ".1"),
+              (Varbind{enterprise() + kSlotStatus + ".1", "INTEGER", "2"}));
     EXPECT_EQ(field(h.get("/slottable/1").data, "qvSlotSet"), "0");
 }
 

@@ -25,21 +25,49 @@ std::vector<std::pair<std::string, std::string>> expectedObjects() {
         std::vector<std::pair<unsigned, const char*>> columns;
     };
     const Table tables[] = {
-        {"qvSlotTable", "qvSlotEntry", ".3.1.9.1",
+        {"qvSlotTable",
+         "qvSlotEntry",
+         ".3.1.9.1",
          {{1, "qvSlotIndex"}, {2, "qvSlotStatus"}, {3, "qvSlotCardType"}, {4, "qvSlotCardSN"}, {5, "qvSlotSet"}}},
-        {"qvCfgOLTTable", "qvCfgOLTEntry", ".3.2.6.3.1",
-         {{1, "qvCfgOLTSlotIndex"}, {19, "qvCfgOLTApp1Version"}, {21, "qVCfgOLTNvsEnabled"}, {22, "qvCfgOLTMac"},
-          {24, "qvCfgOLTName"}, {36, "qvCfgOLTCtcDisable"}, {38, "qvCfgOLTMtu"}}},
-        {"qvCfgONUTable", "qvCfgONUEntry", ".3.2.6.3.2",
-         {{1, "qvCfgONUSlotIndex"}, {2, "qvCfgONUPonIndex"}, {3, "qvCfgONUIndex"}, {11, "qvCfgONUPhysicalID"},
-          {37, "qvCfgONUName"}, {39, "qvCfgONULinkStatus"}}},
-        {"qvOpticModuleOltTable", "qvOpticModuleOltEntry", ".3.2.6.14.1",
-         {{1, "qvOpticModuleOltSlotIndex"}, {2, "qvOpticModuleOltPonIndex"}, {3, "qvOpticModuleOltTxPower"},
-          {4, "qvOpticModuleOltVcc"}, {5, "qvOpticModuleOltTxBias"}, {6, "qvOpticModuleOltTemperature"}}},
-        {"qvOpticModuleOnuTable", "qvOpticModuleOnuEntry", ".3.2.6.14.2",
-         {{1, "qvOpticModuleOnuSlotIndex"}, {2, "qvOpticModuleOnuPonIndex"}, {3, "qvOpticModuleOnuIndex"},
-          {4, "qvOpticModuleOnuTxPower"}, {5, "qvOpticModuleOnuVcc"}, {6, "qvOpticModuleOnuTxBias"},
-          {7, "qvOpticModuleOnuTemperature"}, {8, "qvOpticModuleOnuRxPower"}}},
+        {"qvCfgOLTTable",
+         "qvCfgOLTEntry",
+         ".3.2.6.3.1",
+         {{1, "qvCfgOLTSlotIndex"},
+          {19, "qvCfgOLTApp1Version"},
+          {21, "qVCfgOLTNvsEnabled"},
+          {22, "qvCfgOLTMac"},
+          {24, "qvCfgOLTName"},
+          {36, "qvCfgOLTCtcDisable"},
+          {38, "qvCfgOLTMtu"}}},
+        {"qvCfgONUTable",
+         "qvCfgONUEntry",
+         ".3.2.6.3.2",
+         {{1, "qvCfgONUSlotIndex"},
+          {2, "qvCfgONUPonIndex"},
+          {3, "qvCfgONUIndex"},
+          {11, "qvCfgONUPhysicalID"},
+          {37, "qvCfgONUName"},
+          {39, "qvCfgONULinkStatus"}}},
+        {"qvOpticModuleOltTable",
+         "qvOpticModuleOltEntry",
+         ".3.2.6.14.1",
+         {{1, "qvOpticModuleOltSlotIndex"},
+          {2, "qvOpticModuleOltPonIndex"},
+          {3, "qvOpticModuleOltTxPower"},
+          {4, "qvOpticModuleOltVcc"},
+          {5, "qvOpticModuleOltTxBias"},
+          {6, "qvOpticModuleOltTemperature"}}},
+        {"qvOpticModuleOnuTable",
+         "qvOpticModuleOnuEntry",
+         ".3.2.6.14.2",
+         {{1, "qvOpticModuleOnuSlotIndex"},
+          {2, "qvOpticModuleOnuPonIndex"},
+          {3, "qvOpticModuleOnuIndex"},
+          {4, "qvOpticModuleOnuTxPower"},
+          {5, "qvOpticModuleOnuVcc"},
+          {6, "qvOpticModuleOnuTxBias"},
+          {7, "qvOpticModuleOnuTemperature"},
+          {8, "qvOpticModuleOnuRxPower"}}},
     };
     std::vector<std::pair<std::string, std::string>> out;
     for (const auto& t : tables) {
@@ -61,13 +89,15 @@ protected:
             return;
         }
         std::filesystem::create_directories(dir);
-        const std::vector<std::string> npmEnv = {"npm_config_cache=" + dir + "/npm-cache", "npm_config_update_notifier=false"};
+        const std::vector<std::string> npmEnv = {"npm_config_cache=" + dir + "/npm-cache",
+                                                 "npm_config_update_notifier=false"};
         ToolResult pack = runTool({"npm", "pack", "net-snmp@3", "--pack-destination", dir}, dir, npmEnv, 180s);
         if (pack.status != 0) {
             ToolResult ping = runTool({"npm", "ping"}, dir, npmEnv, 60s);
             if (ping.status != 0) {
-                skipReason_ = "the npm registry cannot be reached, so the base MIB modules cannot be fetched: " +
-                              ping.err + ping.out;
+                skipReason_ =
+                    "the npm registry cannot be reached, so the base MIB modules cannot be fetched: " + ping.err +
+                    ping.out;
                 return;
             }
             failure_ = "npm pack net-snmp failed: " + pack.err + pack.out;
@@ -104,7 +134,8 @@ std::string MibModule::failure_;
 
 TEST_F(MibModule, PassesSmilintWithoutAnyRemark) {
     // smilint exits 0 even on errors: any output is a failure.
-    ToolResult r = runTool({"smilint", "-l", "3", "-s", WENDIX_MIB_FILE}, WENDIX_TEST_WORK_DIR, {"SMIPATH=" + baseDir_});
+    ToolResult r =
+        runTool({"smilint", "-l", "3", "-s", WENDIX_MIB_FILE}, WENDIX_TEST_WORK_DIR, {"SMIPATH=" + baseDir_});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
 }

@@ -99,11 +99,11 @@ constexpr uint8_t OamExtension = 8;  // first byte of the OAM extension requests
 
 // A request as it arrived: header fields and a view of the payload (valid while the datagram is).
 struct Request {
-  uint16_t id = 0;
-  uint16_t ctag = 0;
-  uint16_t lengthField = 0;
-  const uint8_t* payload = nullptr;
-  size_t payloadSize = 0;  // datagram size - 6, whatever the length field says
+    uint16_t id = 0;
+    uint16_t ctag = 0;
+    uint16_t lengthField = 0;
+    const uint8_t* payload = nullptr;
+    size_t payloadSize = 0;  // datagram size - 6, whatever the length field says
 };
 
 // False when the datagram is shorter than the 6-byte header (nothing to answer to).
@@ -122,17 +122,17 @@ Bytes encodeOltReady(uint16_t ctag, const Bytes& oltInformation);
 // firmware version 2, vendor text 64 (zero padded, cut at 64), JEDEC id u16, chip id 2,
 // chip version 4, EPON port count u8, NNI port count u8.
 struct OltInfo {
-  Mac mac{};
-  uint32_t vendorOui = 0x4f4c54;
-  uint16_t productCode = 0x3723;
-  uint16_t productVersion = 0x0100;
-  uint16_t firmware = 0x0205;
-  std::string vendorText = "olt-sim line card";
-  uint16_t jedecId = 0;
-  uint16_t chipId = 0x3723;
-  uint32_t chipVersion = 1;
-  uint8_t eponPorts = 2;
-  uint8_t nniPorts = 2;
+    Mac mac{};
+    uint32_t vendorOui = 0x4f4c54;
+    uint16_t productCode = 0x3723;
+    uint16_t productVersion = 0x0100;
+    uint16_t firmware = 0x0205;
+    std::string vendorText = "olt-sim line card";
+    uint16_t jedecId = 0;
+    uint16_t chipId = 0x3723;
+    uint32_t chipVersion = 1;
+    uint8_t eponPorts = 2;
+    uint8_t nniPorts = 2;
 };
 Bytes encodeOltInformation(const OltInfo& info);
 
@@ -141,10 +141,10 @@ Bytes encodeNvs(bool afterNextBoot, bool current);
 
 // Get Statistics: target 05 MAC port (9 bytes), then 12-byte entries.
 struct StatEntry {
-  uint16_t group = 0;
-  uint8_t element = 0;
-  uint8_t flags = 0;
-  uint64_t value = 0;
+    uint16_t group = 0;
+    uint8_t element = 0;
+    uint8_t flags = 0;
+    uint64_t value = 0;
 };
 Bytes encodeStatistics(const Mac& olt, uint16_t port, const std::vector<StatEntry>& entries);
 
@@ -153,27 +153,27 @@ Bytes encodeStatistics(const Mac& olt, uint16_t port, const std::vector<StatEntr
 // LLID 2, RTT u16, downstream EPON port u8, vendor type u16, reporting formats u8,
 // pending grants limit u8, upstream speeds u8, upstream EPON port u8.
 struct LinkInfo {
-  Mac mac{};
-  uint32_t oui = 0x4f4e55;
-  uint16_t productCode = 0x0001;
-  uint16_t productVersion = 0x0100;
-  uint16_t llid = 0;
-  uint16_t rtt = 0;
-  uint8_t downstreamPort = 0;
-  uint16_t vendorType = 0;
-  uint8_t reportingFormats = 1;
-  uint8_t pendingGrants = 4;
-  uint8_t upstreamSpeeds = 1;
-  uint8_t upstreamPort = 0;
+    Mac mac{};
+    uint32_t oui = 0x4f4e55;
+    uint16_t productCode = 0x0001;
+    uint16_t productVersion = 0x0100;
+    uint16_t llid = 0;
+    uint16_t rtt = 0;
+    uint8_t downstreamPort = 0;
+    uint16_t vendorType = 0;
+    uint8_t reportingFormats = 1;
+    uint8_t pendingGrants = 4;
+    uint8_t upstreamSpeeds = 1;
+    uint8_t upstreamPort = 0;
 };
 Bytes encodeLinkInfo(const LinkInfo& info);
 
 // Get OLT Bridging Mode (21 bytes): MAC, bridging type u8, MAC table limit u16, then per
 // downstream, upstream and multicast: endpoint (2 bytes) and queue index u16.
 struct QueueEndpoints {
-  uint16_t down = 0;
-  uint16_t up = 0;
-  uint16_t mcast = 0;
+    uint16_t down = 0;
+    uint16_t up = 0;
+    uint16_t mcast = 0;
 };
 Bytes encodeBridgingMode(const Mac& link, const QueueEndpoints& q, uint8_t bridgingType = 1, uint16_t macLimit = 64);
 
@@ -181,11 +181,11 @@ Bytes encodeBridgingMode(const Mac& link, const QueueEndpoints& q, uint8_t bridg
 // temperature (1/256 C), supply Vcc (100 uV), bias (2 uA), power in (0.1 uW), power out (0.1 uW).
 // The readings follow the MAC; they never overlap it.
 struct OnuOptics {
-  uint16_t temperature = 0;
-  uint16_t vcc = 0;
-  uint16_t bias = 0;
-  uint16_t powerIn = 0;
-  uint16_t powerOut = 0;
+    uint16_t temperature = 0;
+    uint16_t vcc = 0;
+    uint16_t bias = 0;
+    uint16_t powerIn = 0;
+    uint16_t powerOut = 0;
 };
 Bytes encodeOpticalDiagnosis(const Mac& link, const OnuOptics& o);
 

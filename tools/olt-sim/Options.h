@@ -11,25 +11,25 @@
 namespace oltsim {
 
 struct Options {
-  int olts = 8;
-  std::vector<std::string> oltIps;  // filled with the defaults when not given
-  uint16_t oltPort = 14113;
-  std::string cardIp = "127.0.1.1";
-  uint16_t cardPort = 14113;
-  int onus = 4;     // ONUs per PON port; with onusMax above it, each port draws its own
-  int onusMax = -1;  // count from onus..onusMax (seeded), so ports differ as on a real chassis
-  int64_t churnMs = 0;  // mean time between ONU departures, returns and alarms; 0: none
-  uint64_t seed = 1;
-  std::string control;  // Unix socket path, empty: none
-  bool noStdin = false;
-  std::string recordFile;
-  size_t partEntries = 64;
-  bool nvs = false;
-  uint16_t firmware = 0x0205;
-  int64_t restartMs = 300;
-  int64_t registerMs = 100;
-  bool verbose = false;
-  bool help = false;
+    int olts = 8;
+    std::vector<std::string> oltIps;  // filled with the defaults when not given
+    uint16_t oltPort = 14113;
+    std::string cardIp = "127.0.1.1";
+    uint16_t cardPort = 14113;
+    int onus = 4;         // ONUs per PON port; with onusMax above it, each port draws its own
+    int onusMax = -1;     // count from onus..onusMax (seeded), so ports differ as on a real chassis
+    int64_t churnMs = 0;  // mean time between ONU departures, returns and alarms; 0: none
+    uint64_t seed = 1;
+    std::string control;  // Unix socket path, empty: none
+    bool noStdin = false;
+    std::string recordFile;
+    size_t partEntries = 64;
+    bool nvs = false;
+    uint16_t firmware = 0x0205;
+    int64_t restartMs = 300;
+    int64_t registerMs = 100;
+    bool verbose = false;
+    bool help = false;
 };
 
 extern const char* const kUsage;

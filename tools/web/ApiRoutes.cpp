@@ -34,7 +34,8 @@ HttpResponse WebApp::changeRow(const HttpRequest& request, const std::string& ta
         std::string fields;
         for (auto& [key, message] : check.errors)
             fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
-        return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
+        return jsonResponse(422,
+                            "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
     }
     // Halvorn answers "Invalid ID object" only for ids it lacks; a row must exist first.
     const ApiClient::Response r = link_.set("/" + table + "/" + id, check.data);
@@ -146,8 +147,8 @@ HttpResponse WebApp::overview() {
         first = false;
         out += "\"id\":" + webjson::quote(member(a, "id")) + ",\"slot\":" + webjson::quote(member(a, "slot_id")) +
                ",\"label\":" + webjson::quote(member(a, "label")) + ",\"alarm\":" + webjson::quote(member(a, "alarm")) +
-               ",\"state\":" + webjson::quote(member(a, "state")) + ",\"datetime\":" + webjson::quote(member(a, "datetime")) +
-               "}";
+               ",\"state\":" + webjson::quote(member(a, "state")) +
+               ",\"datetime\":" + webjson::quote(member(a, "datetime")) + "}";
     }
     out += "]}";
     return jsonResponse(200, std::move(out));

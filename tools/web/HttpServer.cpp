@@ -52,7 +52,8 @@ MHD_Result send(MHD_Connection* connection, const HttpResponse& out) {
     MHD_Response* response =
         MHD_create_response_from_buffer(out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
     if (!response) return MHD_NO;
-    if (out.status != 304 && !out.body.empty()) MHD_add_response_header(response, "Content-Type", out.contentType.c_str());
+    if (out.status != 304 && !out.body.empty())
+        MHD_add_response_header(response, "Content-Type", out.contentType.c_str());
     bool cacheSet = false;
     for (auto& [name, value] : out.headers) {
         MHD_add_response_header(response, name.c_str(), value.c_str());
@@ -97,7 +98,8 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
         const size_t length = lengthText.empty() ? 0 : std::strtoull(lengthText.c_str(), nullptr, 10);
         const HttpResponse refusal = app->early(p->request, length);
         if (refusal.status != 0) return send(connection, refusal);  // the body, if any, is never read
-        server->guard().headersDone(descriptorOf(connection), std::min(length, p->limit), ConnectionGuard::Clock::now());
+        server->guard().headersDone(descriptorOf(connection), std::min(length, p->limit),
+                                    ConnectionGuard::Clock::now());
         *state = p.release();
         return MHD_YES;
     }
@@ -111,7 +113,8 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
         return MHD_YES;
     }
     if (pending->tooLarge)
-        return send(connection, errorResponse(413, "Request body too large: at most " + std::to_string(pending->limit) + " bytes"));
+        return send(connection,
+                    errorResponse(413, "Request body too large: at most " + std::to_string(pending->limit) + " bytes"));
     server->guard().answering(descriptorOf(connection));
     const HttpResponse answer = app->handle(pending->request);
     // Answers built from whole tables (the table itself, the chassis summary) free their
@@ -168,8 +171,7 @@ constexpr size_t kThreadStack = 256 * 1024;
 
 }  // namespace
 
-HttpServer::HttpServer(Config config, WebApp& app)
-    : config_(std::move(config)), app_(app), guard_(config_.deadlines) {}
+HttpServer::HttpServer(Config config, WebApp& app) : config_(std::move(config)), app_(app), guard_(config_.deadlines) {}
 
 HttpServer::~HttpServer() { stop(); }
 
@@ -189,7 +191,8 @@ bool HttpServer::start(std::string& error) {
         this, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, this, MHD_OPTION_THREAD_STACK_SIZE, kThreadStack,
         MHD_OPTION_UNESCAPE_CALLBACK, &unescape, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_END);
     if (!daemon_) {
-        error = "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " + std::strerror(errno);
+        error =
+            "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " + std::strerror(errno);
         return false;
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);

@@ -2,10 +2,9 @@
 // HTTP around WebApp, on libmicrohttpd: one thread per connection (the handlers block on
 // Halvorn for a few seconds at most), a bounded number of connections, few per address,
 // and a deadline for each request to arrive (ConnectionGuard, enforced by a watchdog
-// thread), so that clients sending a byte now and then cannot keep the operator out. Reads each request whole (within WebApp's limit for the route, else 413 at
-// once), asks WebApp for the answer and adds the headers every answer carries (content
-// security policy, no sniffing, no framing, no caching of data). start() and stop() from
-// one thread.
+// thread), so that clients sending a byte now and then cannot keep the operator out. Reads each request whole (within
+// WebApp's limit for the route, else 413 at once), asks WebApp for the answer and adds the headers every answer carries
+// (content security policy, no sniffing, no framing, no caching of data). start() and stop() from one thread.
 
 #include <condition_variable>
 #include <mutex>

@@ -6,8 +6,8 @@
 
 #include "WebJson.h"
 
-const std::array<const char*, OpticsHistory::kMetrics> OpticsHistory::kNames = {
-    "txPower", "rxPower", "voltage", "bias", "temperature"};
+const std::array<const char*, OpticsHistory::kMetrics> OpticsHistory::kNames = {"txPower", "rxPower", "voltage", "bias",
+                                                                                "temperature"};
 
 OpticsHistory::OpticsHistory(size_t fineSlots, size_t coarseEvery, size_t coarseSlots)
     : fineSlots_(std::max<size_t>(fineSlots, 1)),
@@ -101,8 +101,8 @@ std::string OpticsHistory::toJson(const std::string& key) const {
     std::string out = "{\"t\":[";
     for (size_t i = 0; i < points.size(); ++i) {
         if (i) out += ',';
-        out += std::to_string(static_cast<long long>(points[i].first ? coarseTimes_[points[i].second]
-                                                                    : fineTimes_[points[i].second]));
+        out += std::to_string(
+            static_cast<long long>(points[i].first ? coarseTimes_[points[i].second] : fineTimes_[points[i].second]));
     }
     out += ']';
     for (int m = 0; m < kMetrics; ++m) {

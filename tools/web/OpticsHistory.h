@@ -52,8 +52,8 @@ private:
     const size_t fineSlots_, coarseEvery_, coarseSlots_;
     mutable std::mutex mutex_;  // guards everything below
     std::vector<time_t> fineTimes_, coarseTimes_;
-    size_t fineHead_ = 0, fineCount_ = 0;      // next slot to write, slots filled
+    size_t fineHead_ = 0, fineCount_ = 0;  // next slot to write, slots filled
     size_t coarseHead_ = 0, coarseCount_ = 0;
-    size_t inBucket_ = 0;                      // samples since the last coarse mean
+    size_t inBucket_ = 0;  // samples since the last coarse mean
     std::map<std::string, Series> series_;
 };

@@ -7,11 +7,11 @@
 
 struct Options {
     std::string listen = "127.0.0.1";
-    int port = -1;                // -1: Halvorn's "webPort" setting, else kFallbackPort; 0: any free port
-    std::string staticDir;        // "" : the build's default
-    int idleMinutes = 30;         // session idle time-out
-    int sampleSeconds = 30;       // optical history period
-    size_t uploadLimitKiB = 4096; // restore archive limit
+    int port = -1;                 // -1: Halvorn's "webPort" setting, else kFallbackPort; 0: any free port
+    std::string staticDir;         // "" : the build's default
+    int idleMinutes = 30;          // session idle time-out
+    int sampleSeconds = 30;        // optical history period
+    size_t uploadLimitKiB = 4096;  // restore archive limit
     bool help = false;
     std::string error;
 

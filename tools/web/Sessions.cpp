@@ -26,8 +26,7 @@ Sessions::Sessions(std::chrono::seconds idleTimeout, size_t maxSessions, std::ch
 
 std::string Sessions::randomHex(size_t bytes) {
     std::vector<unsigned char> raw(bytes);
-    if (RAND_bytes(raw.data(), static_cast<int>(raw.size())) != 1)
-        throw std::runtime_error("random generator failed");
+    if (RAND_bytes(raw.data(), static_cast<int>(raw.size())) != 1) throw std::runtime_error("random generator failed");
     static const char digits[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes * 2);
@@ -69,7 +68,8 @@ void Sessions::evictLockHeld(Kind kind, const std::string& user, const std::stri
     for (size_t i = 0; pool.size() - i >= maxSessions_; ++i) sessions_.erase(pool[i]);
 }
 
-std::optional<Sessions::Session> Sessions::touch(const std::string& token, Clock::time_point now, bool operatorRequest) {
+std::optional<Sessions::Session> Sessions::touch(const std::string& token, Clock::time_point now,
+                                                 bool operatorRequest) {
     if (token.empty()) return std::nullopt;
     std::lock_guard<std::mutex> l(mutex_);
     auto it = sessions_.find(token);

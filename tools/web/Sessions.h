@@ -103,10 +103,10 @@ private:
     const std::chrono::seconds idleTimeout_;
     const size_t maxSessions_;
     const std::chrono::seconds maxBlock_;
-    std::mutex mutex_;                          // guards everything below
-    std::map<std::string, Session> sessions_;   // by token
-    std::map<std::string, Failures> failures_;  // by client address
-    std::map<std::string, Device> devices_;     // by device cookie
+    std::mutex mutex_;                              // guards everything below
+    std::map<std::string, Session> sessions_;       // by token
+    std::map<std::string, Failures> failures_;      // by client address
+    std::map<std::string, Device> devices_;         // by device cookie
     std::deque<Clock::time_point> recentFailures_;  // the account's, within the last minute
     double checkAllowance_ = 1;                     // checks that may run now, while braked
     Clock::time_point allowanceAt_{};               // when checkAllowance_ was last topped up

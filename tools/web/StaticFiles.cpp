@@ -11,12 +11,15 @@ namespace fs = std::filesystem;
 
 namespace {
 std::string contentTypeOf(const std::string& name) {
-    static const std::map<std::string, std::string> types = {
-        {".html", "text/html; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
-        {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-        {".svg", "image/svg+xml"},               {".png", "image/png"},
-        {".ico", "image/x-icon"},                {".json", "application/json"},
-        {".webmanifest", "application/manifest+json"}};
+    static const std::map<std::string, std::string> types = {{".html", "text/html; charset=utf-8"},
+                                                             {".js", "text/javascript; charset=utf-8"},
+                                                             {".mjs", "text/javascript; charset=utf-8"},
+                                                             {".css", "text/css; charset=utf-8"},
+                                                             {".svg", "image/svg+xml"},
+                                                             {".png", "image/png"},
+                                                             {".ico", "image/x-icon"},
+                                                             {".json", "application/json"},
+                                                             {".webmanifest", "application/manifest+json"}};
     const auto dot = name.rfind('.');
     if (dot != std::string::npos) {
         auto it = types.find(name.substr(dot));

@@ -37,14 +37,16 @@ std::string checkArchive(const std::string& a) {
         const std::string prefix(h + 345, strnlen(h + 345, 155));
         const char type = h[156];
         unsigned long size = 0;
-        for (int i = 124; i < 136 && h[i] >= '0' && h[i] <= '7'; ++i) size = size * 8 + static_cast<unsigned long>(h[i] - '0');
+        for (int i = 124; i < 136 && h[i] >= '0' && h[i] <= '7'; ++i)
+            size = size * 8 + static_cast<unsigned long>(h[i] - '0');
         std::string leaf = name.rfind("./", 0) == 0 ? name.substr(2) : name;
         if (!prefix.empty()) return "Unexpected entry in the archive: " + prefix + "/" + name;
         if (type == '5') {
             if (leaf != "" && leaf != "." && leaf != "./") return "Unexpected folder in the archive: " + name;
         } else if (type == '0' || type == '\0') {
             bool ok = leaf.size() > 5 && leaf.size() <= 64 && leaf.compare(leaf.size() - 5, 5, ".json") == 0;
-            for (char c : leaf) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-');
+            for (char c : leaf)
+                ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-');
             if (!ok || leaf[0] == '.') return "Unexpected file in the archive: " + name;
             files++;
         } else {
@@ -57,7 +59,8 @@ std::string checkArchive(const std::string& a) {
 
 std::string fields(const validation::Result& r) {
     std::string out;
-    for (auto& [key, message] : r.errors) out += (out.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
+    for (auto& [key, message] : r.errors)
+        out += (out.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
     return out;
 }
 
@@ -66,12 +69,14 @@ std::string fields(const validation::Result& r) {
 // GET of either, PUT of the system settings: the route table lets no other through.
 HttpResponse WebApp::settings(const HttpRequest& request) {
     const bool interfaces = request.path == "/api/network-interfaces";
-    if (request.method == "GET") return fromHalvorn(link_.get(interfaces ? Uris::kNetworkInterfaces : Uris::kSystemInfo));
+    if (request.method == "GET")
+        return fromHalvorn(link_.get(interfaces ? Uris::kNetworkInterfaces : Uris::kSystemInfo));
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkSettingsChange(change.get());
     if (!check.errors.empty())
-        return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields(check) + "}}");
+        return jsonResponse(
+            422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields(check) + "}}");
     const ApiClient::Response r = link_.set(Uris::kSystemInfo, check.data);
     if (!r.err.empty()) return fromHalvorn(r);
     return fromHalvorn(link_.get(Uris::kSystemInfo));
@@ -116,7 +121,8 @@ HttpResponse WebApp::backup() {
     HttpResponse out;
     out.contentType = "application/x-tar";
     out.body = s.str();
-    out.headers.emplace_back("Content-Disposition", std::string("attachment; filename=\"ponmc-backup-") + stamp + ".tar\"");
+    out.headers.emplace_back("Content-Disposition",
+                             std::string("attachment; filename=\"ponmc-backup-") + stamp + ".tar\"");
     return out;
 }
 

@@ -39,10 +39,14 @@ std::string onu2onu(const std::string& key, const std::string& v) {
     return v == "0" || v == "1" || v == "2" ? "" : "Invalid value(" + v + ") for '" + key + "': 2 on, 1 or 0 off";
 }
 std::string vlan(const std::string& key, const std::string& v) {
-    return v.empty() || TextRules::isVlanId(v) ? "" : "Invalid VLAN(" + v + ") for '" + key + "': 1 to 4094, or 0 or empty for none";
+    return v.empty() || TextRules::isVlanId(v)
+               ? ""
+               : "Invalid VLAN(" + v + ") for '" + key + "': 1 to 4094, or 0 or empty for none";
 }
 std::string hostAddress(const std::string& key, const std::string& v) {
-    return TextRules::isIPv4(v) && v != "0.0.0.0" && v != "255.255.255.255" ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
+    return TextRules::isIPv4(v) && v != "0.0.0.0" && v != "255.255.255.255"
+               ? ""
+               : "Invalid IPv4(" + v + ") for '" + key + "'";
 }
 std::string anyAddress(const std::string& key, const std::string& v) {
     return TextRules::isIPv4(v) ? "" : "Invalid IPv4(" + v + ") for '" + key + "'";
@@ -121,8 +125,8 @@ std::string Result::joinedErrors() const {
 
 Result checkRowChange(const std::string& table, const cJSON* change) {
     static const std::map<std::string, Check> olt = {
-        {"qvCfgOLTName", name},           {"qvCfgOLTIpAddress", hostAddress},   {"qvCfgOLTOnu2Onu", onu2onu},
-        {"qvCfgOLTPON0VlanId", vlan},     {"qvCfgOLTPON0DisUntagged", flag},    {"qvCfgOLTPON1VlanId", vlan},
+        {"qvCfgOLTName", name},           {"qvCfgOLTIpAddress", hostAddress}, {"qvCfgOLTOnu2Onu", onu2onu},
+        {"qvCfgOLTPON0VlanId", vlan},     {"qvCfgOLTPON0DisUntagged", flag},  {"qvCfgOLTPON1VlanId", vlan},
         {"qvCfgOLTPON1DisUntagged", flag}};
     static const std::map<std::string, Check> onu = {
         {"qvCfgONUName", name}, {"qvCfgONUVlanId", vlan}, {"qvCfgONUEnabled", flag}};

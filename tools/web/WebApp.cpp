@@ -69,7 +69,8 @@ std::string memberNamed(const std::string& error) {
     for (size_t at = error.find(mark); at != std::string::npos; at = error.find(mark, at + 1)) {
         size_t end = at + mark.size();
         while (end < error.size() && (std::isalnum(static_cast<unsigned char>(error[end])) || error[end] == '_')) ++end;
-        if (end > at + mark.size() && end < error.size() && error[end] == '\'') return error.substr(at + mark.size(), end - at - mark.size());
+        if (end > at + mark.size() && end < error.size() && error[end] == '\'')
+            return error.substr(at + mark.size(), end - at - mark.size());
     }
     return "";
 }
@@ -92,8 +93,9 @@ HttpResponse errorResponse(int status, const std::string& message) {
 }
 
 HttpResponse unreachableResponse(const HalvornLink::Unreachable& e) {
-    return jsonResponse(503, "{\"error\":" + webjson::quote(std::string("The card's database is unreachable: ") + e.what()) +
-                                 ",\"unreachable\":true}");
+    return jsonResponse(503,
+                        "{\"error\":" + webjson::quote(std::string("The card's database is unreachable: ") + e.what()) +
+                            ",\"unreachable\":true}");
 }
 
 WebApp::WebApp(Config config, HalvornLink& link, Sessions& sessions, OpticsHistory& history, const StaticFiles& files)
@@ -149,7 +151,8 @@ HttpResponse WebApp::early(const HttpRequest& request, size_t contentLength) {
     const bool open = found.route && found.route->open;
     if (!open && !authenticate(request).ok) return errorResponse(401, "Log in first");
     if (contentLength > bodyLimitFor(request) && request.method != "GET")
-        return errorResponse(413, "Request body too large: at most " + std::to_string(bodyLimitFor(request)) + " bytes");
+        return errorResponse(413,
+                             "Request body too large: at most " + std::to_string(bodyLimitFor(request)) + " bytes");
     return none;
 }
 
@@ -208,7 +211,9 @@ HttpResponse WebApp::page(const HttpRequest& request) {
 const std::vector<WebApp::Route>& WebApp::routes() {
     const auto action = [](WebApp& app, const Call& c) { return app.action(c.request, c.route); };
     const auto settings = [](WebApp& app, const Call& c) { return app.settings(c.request); };
-    const auto table = [](WebApp& app, const Call& c) { return app.readTable(c.args[0], c.args.size() > 1 ? c.args[1] : ""); };
+    const auto table = [](WebApp& app, const Call& c) {
+        return app.readTable(c.args[0], c.args.size() > 1 ? c.args[1] : "");
+    };
     const auto row = [](WebApp& app, const Call& c) {
         return app.changeRow(c.request, c.args[0], c.args.size() > 1 ? c.args[1] : "");
     };
@@ -240,7 +245,8 @@ const std::vector<WebApp::Route>& WebApp::routes() {
          [](WebApp& app, const Call&) {
              return app.systemFlag("resetFactory", "The card resets to factory settings and reboots");
          }},
-        {"POST", "/reboot", false, [](WebApp& app, const Call&) { return app.systemFlag("reboot", "The card is rebooting"); }},
+        {"POST", "/reboot", false,
+         [](WebApp& app, const Call&) { return app.systemFlag("reboot", "The card is rebooting"); }},
         {"GET", "/{table}", false, table},
         {"GET", "/{table}/{id}", false, table},
         {"PUT", "/{table}", false, row},
@@ -362,9 +368,11 @@ HttpResponse WebApp::login(const HttpRequest& request, bool forScripts) {
     auto previous = request.cookies.find(kCookie);
     if (previous != request.cookies.end()) sessions_.remove(previous->second);
     const Sessions::Session s = sessions_.create(user, now, Sessions::Kind::Browser, request.client);
-    HttpResponse r = jsonResponse(200, "{\"user\":" + webjson::quote(user) + ",\"csrf\":" + webjson::quote(s.csrf) + "}");
+    HttpResponse r =
+        jsonResponse(200, "{\"user\":" + webjson::quote(user) + ",\"csrf\":" + webjson::quote(s.csrf) + "}");
     r.headers.emplace_back("Set-Cookie", sessionCookie(s.token));
-    r.headers.emplace_back("Set-Cookie", std::string(kDeviceCookie) + "=" + sessions_.rememberDevice(user, device, now) +
+    r.headers.emplace_back("Set-Cookie", std::string(kDeviceCookie) + "=" +
+                                             sessions_.rememberDevice(user, device, now) +
                                              "; Path=/api/login; Max-Age=31536000; HttpOnly; SameSite=Strict");
     return r;
 }
@@ -382,8 +390,9 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
     const std::string stored = storedPasswordHash(storedUser);
     const std::string typed = Helper::getPasswordHash(webjson::stringMember(body.get(), "currentPassword"));
     if (typed.size() != stored.size() || CRYPTO_memcmp(typed.data(), stored.data(), typed.size()) != 0) {
-        return jsonResponse(403, "{\"error\":\"The current password is wrong\",\"fields\":{\"currentPassword\":"
-                                 "\"The current password is wrong\"}}");
+        return jsonResponse(403,
+                            "{\"error\":\"The current password is wrong\",\"fields\":{\"currentPassword\":"
+                            "\"The current password is wrong\"}}");
     }
     sessions_.loginSucceeded(request.client);
     const std::string user = webjson::stringMember(body.get(), "user");
@@ -393,11 +402,12 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
         std::string fields;
         for (auto& [key, message] : check.errors)
             fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
-        return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
+        return jsonResponse(422,
+                            "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
     }
-    const ApiClient::Response r = link_.set(Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
-                                                                 ",\"wAdmPass\":" +
-                                                                 webjson::quote(Helper::getPasswordHash(password)) + "}");
+    const ApiClient::Response r =
+        link_.set(Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
+                                           ",\"wAdmPass\":" + webjson::quote(Helper::getPasswordHash(password)) + "}");
     if (!r.err.empty()) return errorResponse(502, r.err);
     // Everybody else signed in with the old credentials is signed out.
     sessions_.removeAllExcept(auth.session.token);

@@ -46,8 +46,8 @@ struct HttpResponse {
 class WebApp {
 public:
     struct Config {
-        size_t bodyLimit = 64 * 1024;           // JSON bodies
-        size_t uploadLimit = 4 * 1024 * 1024;   // restore archives
+        size_t bodyLimit = 64 * 1024;          // JSON bodies
+        size_t uploadLimit = 4 * 1024 * 1024;  // restore archives
         std::chrono::milliseconds backupWait{20000};
         std::chrono::milliseconds backupPoll{250};
     };

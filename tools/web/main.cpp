@@ -35,7 +35,8 @@ int portFromHalvorn(HalvornLink& link, const sigset_t& stopSignals) {
             const std::string text = webjson::stringMember(info.get(), "webPort");
             const int port = std::atoi(text.c_str());
             if (r.err.empty() && port > 0 && port < 65536) return port;
-            std::printf("ponmc-web: setting webPort \"%s\" is not a port; using %d\n", text.c_str(), Options::kFallbackPort);
+            std::printf("ponmc-web: setting webPort \"%s\" is not a port; using %d\n", text.c_str(),
+                        Options::kFallbackPort);
             return Options::kFallbackPort;
         } catch (const HalvornLink::Unreachable& e) {
             if (std::chrono::steady_clock::now() >= deadline) {

@@ -229,7 +229,6 @@ private:
     }
 
 public:
-
     // SIGKILL and reap; the daemon has no orderly shutdown. No-op when not running.
     void kill() { daemon_.kill(); }
     void stop() { kill(); }

@@ -38,8 +38,7 @@ using testkit::bindLoopbackUdp;
 
 // The environment of a daemon in root: ours without Quenrik's seams, with PONMC_ROOT and the
 // stand-ins first in PATH.
-inline std::vector<std::string> daemonEnvironment(const std::string& root,
-                                                  const std::vector<std::string>& extra = {}) {
+inline std::vector<std::string> daemonEnvironment(const std::string& root, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT=", "PATH=", "QUENRIK_"});
     for (auto& v : testkit::rootEnvironment(root)) env.push_back(v);
     env.insert(env.end(), extra.begin(), extra.end());
@@ -210,19 +209,19 @@ inline void seedHalvornFiles(halvorn_test::Harness& h, const std::vector<int>& s
     for (int s : slots) {
         const std::string n = std::to_string(s);
         rows += (rows.empty() ? "" : ",") + std::string(R"({"qvCfgOLTSlotIndex":")") + n +
-                R"(","qvCfgOLTIpAddress":"127.0.2.)" + n + R"(","qvCfgOLTOnu2Onu":")" +
-                (onu2onu.count(s) ? "2" : "1") + "\"}";
+                R"(","qvCfgOLTIpAddress":"127.0.2.)" + n + R"(","qvCfgOLTOnu2Onu":")" + (onu2onu.count(s) ? "2" : "1") +
+                "\"}";
     }
     h.writeFile("/mnt/db/json/olttable.json", "[" + rows + "]");
 }
 
 // The whole chain: real Halvorn, the simulator and real Quenrik, in that start order.
 struct ChainOptions {
-    int olts = 4;                      // simulated cards on 127.0.2.1..olts
-    int onus = 2;                      // ONUs per PON port
+    int olts = 4;  // simulated cards on 127.0.2.1..olts
+    int onus = 2;  // ONUs per PON port
     std::vector<std::string> simOptions;
-    std::vector<int> slots;            // slots with an OLT row; empty: 1..olts
-    std::set<int> onu2onu;             // slots with ONU-to-ONU on
+    std::vector<int> slots;  // slots with an OLT row; empty: 1..olts
+    std::set<int> onu2onu;   // slots with ONU-to-ONU on
     double scale = 0.1;
     std::function<void(class Chain&)> beforeQuenrik;  // e.g. change a card before it is seen
 };
@@ -230,7 +229,8 @@ struct ChainOptions {
 class Chain {
 public:
     explicit Chain(ChainOptions o) : options_(std::move(o)), halvorn_(harnessOptions()) {
-        std::vector<std::string> simArgs = {"--olts", std::to_string(options_.olts), "--onus", std::to_string(options_.onus)};
+        std::vector<std::string> simArgs = {"--olts", std::to_string(options_.olts), "--onus",
+                                            std::to_string(options_.onus)};
         simArgs.insert(simArgs.end(), options_.simOptions.begin(), options_.simOptions.end());
         sim_ = std::make_unique<Simulator>(halvorn_.root(), simArgs);
         if (options_.beforeQuenrik) options_.beforeQuenrik(*this);
@@ -291,8 +291,9 @@ public:
     // <root>/commands.log).
     size_t pings(const std::string& address) {
         size_t n = 0;
-        for (const auto& line : halvorn_.commands()) n += line.rfind("ping ", 0) == 0 && line.size() >= address.size() &&
-                                                        line.compare(line.size() - address.size(), address.size(), address) == 0;
+        for (const auto& line : halvorn_.commands())
+            n += line.rfind("ping ", 0) == 0 && line.size() >= address.size() &&
+                 line.compare(line.size() - address.size(), address.size(), address) == 0;
         return n;
     }
     // Whether every ONU the simulator has on the given cards is online in the ONU table.
@@ -429,8 +430,7 @@ private:
                 }
                 try {
                     sendConfig(slot, "127.0.2." + slotText, onu2onu);
-                } catch (const std::exception&) {
-                }
+                } catch (const std::exception&) {}
             }
             std::this_thread::sleep_for(20ms);
         }
@@ -441,7 +441,7 @@ private:
     std::thread answering_;
     std::atomic<bool> stopAnswering_{false};
     std::mutex mutex_;
-    std::map<int, std::string> config_;         // guarded by mutex_
+    std::map<int, std::string> config_;        // guarded by mutex_
     std::vector<halvorn_test::Task> earlier_;  // guarded by mutex_
     std::mutex sendMutex_;
     std::unique_ptr<Ostrel> sender_;  // guarded by sendMutex_

@@ -20,7 +20,8 @@ inline void putU16(Bytes& b, uint16_t v) {
 }
 
 inline void putMac(Bytes& b, const std::string& mac) {
-    for (size_t i = 0; i < mac.size(); i += 3) b.push_back(static_cast<uint8_t>(std::stoul(mac.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i < mac.size(); i += 3)
+        b.push_back(static_cast<uint8_t>(std::stoul(mac.substr(i, 2), nullptr, 16)));
 }
 
 inline std::unique_ptr<TKMessage> event(uint16_t id, const Bytes& data, uint16_t ctag = 1) {
@@ -36,13 +37,13 @@ inline std::unique_ptr<TKMessage> event(uint16_t id, const Bytes& data, uint16_t
 inline std::unique_ptr<TKMessage> linkDiscovery(const std::string& mac, uint8_t port) {
     Bytes d;
     putMac(d, mac);
-    putU16(d, 18);                                 // info length
-    d.insert(d.end(), {0x4f, 0x4e, 0x55});         // OUI
-    d.insert(d.end(), {0x00, 0x01, 0x01, 0x00});   // product, version
-    d.insert(d.end(), {0x00, 0x01, 0x00, 0x10});   // LLID, RTT
-    d.push_back(port);                             // downstream EPON port
+    putU16(d, 18);                                      // info length
+    d.insert(d.end(), {0x4f, 0x4e, 0x55});              // OUI
+    d.insert(d.end(), {0x00, 0x01, 0x01, 0x00});        // product, version
+    d.insert(d.end(), {0x00, 0x01, 0x00, 0x10});        // LLID, RTT
+    d.push_back(port);                                  // downstream EPON port
     d.insert(d.end(), {0x00, 0x00, 0x01, 0x04, 0x01});  // vendor type, formats, grants, speeds
-    d.push_back(port);                             // upstream EPON port
+    d.push_back(port);                                  // upstream EPON port
     return event(0x8019, d);
 }
 
@@ -72,7 +73,7 @@ inline std::unique_ptr<TKMessage> oltReady(const std::string& mac) {
     putU16(b, 91);
     putMac(b, mac);
     b.insert(b.end(), {0, 0, 0x4f, 0x4c, 0x54, 0x37, 0x23, 0x01, 0x00, 0x02, 0x05});
-    b.insert(b.end(), 64, 0);                             // vendor text
+    b.insert(b.end(), 64, 0);                                 // vendor text
     b.insert(b.end(), {0, 0, 0x37, 0x23, 0, 0, 0, 1, 2, 2});  // JEDEC, chip, version, ports
     return std::make_unique<TKMessage>(b.data(), b.size());
 }

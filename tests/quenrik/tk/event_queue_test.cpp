@@ -36,7 +36,8 @@ TEST(EventQueue, KeepsTheNewestMessagesAndSaysSoOncePerBurst) {
     }
     const std::string printed = testing::internal::GetCapturedStdout();
     size_t lines = 0;
-    for (size_t at = printed.find("Event queue of slot"); at != std::string::npos; at = printed.find("Event queue of slot", at + 1))
+    for (size_t at = printed.find("Event queue of slot"); at != std::string::npos;
+         at = printed.find("Event queue of slot", at + 1))
         ++lines;
     EXPECT_EQ(2u, lines) << printed;
 }

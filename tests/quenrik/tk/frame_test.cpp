@@ -11,8 +11,7 @@
 
 namespace {
 
-TEST(Frame, RequestIsBaseHeaderPlusPayload)
-{
+TEST(Frame, RequestIsBaseHeaderPlusPayload) {
     const uint8_t payload[] = {0xaa, 0xbb, 0xcc};
     TKMessage request(0x0138, 0x1234, payload, sizeof payload);
     const std::vector<uint8_t> wire(request.getMessage(), request.getMessage() + request.getSize());
@@ -33,8 +32,7 @@ TEST(Frame, RequestIsBaseHeaderPlusPayload)
     EXPECT_EQ(empty.getResult(), 0);
 }
 
-TEST(Frame, SettersWriteNetworkOrder)
-{
+TEST(Frame, SettersWriteNetworkOrder) {
     TKMessage message(0, 0, nullptr, 4);
     message.setId(0xABCD);
     message.setCtag(0x0102);
@@ -61,24 +59,36 @@ const Received kReceived[] = {
     {"reply with data", {0x01, 0x6B, 0x00, 0x05, 0x00, 0x03, 0x00, 0x00, 1, 2, 3}, 8, true, 0, 0, 3},
     {"reply, result 3", {0x01, 0x90, 0x00, 0x05, 0x00, 0x00, 0x00, 0x03}, 8, true, 3, 0, 0},
     {"reply, result 8", {0x01, 0x90, 0x00, 0x05, 0x00, 0x00, 0x00, 0x08, 9}, 8, true, 8, 0, 1},
-    {"reply part, more follow (14)", {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x07, 0xaa, 0xbb}, 10,
-     false, 14, 7, 2},
-    {"reply part, last (15)", {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x08, 0xaa}, 10, true, 15, 8,
-     1},
+    {"reply part, more follow (14)",
+     {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x07, 0xaa, 0xbb},
+     10,
+     false,
+     14,
+     7,
+     2},
+    {"reply part, last (15)", {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x08, 0xaa}, 10, true, 15, 8, 1},
     {"highest reply ID 0x7FFF", {0x7F, 0xFF, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}, 8, true, 0, 0, 0},
     {"OLT ready 0x8000: bare header, result not read",
-     {0x80, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x0E, 0x11, 0x22}, 6, true, 0, 0, 4},
-    {"alarm report 0x801A", {0x80, 0x1A, 0x00, 0x00, 0x00, 0x08, 0x00, 0x0E, 0x00, 0x00, 0x03, 1, 2, 3, 4, 5}, 10,
-     true, 14, 0, 6},
+     {0x80, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x0E, 0x11, 0x22},
+     6,
+     true,
+     0,
+     0,
+     4},
+    {"alarm report 0x801A",
+     {0x80, 0x1A, 0x00, 0x00, 0x00, 0x08, 0x00, 0x0E, 0x00, 0x00, 0x03, 1, 2, 3, 4, 5},
+     10,
+     true,
+     14,
+     0,
+     6},
     // Header lengths decided by ID and result can exceed a short datagram: no data, and the
     // missing header bytes read as 0 rather than past the buffer.
     {"unsolicited report of 8 bytes", {0x80, 0x19, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 10, true, 0, 0, 0},
-    {"reply part of 9 bytes, more follow", {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0E, 0x05}, 10, false, 14, 0,
-     0},
+    {"reply part of 9 bytes, more follow", {0x01, 0x8F, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0E, 0x05}, 10, false, 14, 0, 0},
 };
 
-TEST(Frame, ReceivedHeaderDecidedByIdAndResult)
-{
+TEST(Frame, ReceivedHeaderDecidedByIdAndResult) {
     for (const auto& c : kReceived) {
         SCOPED_TRACE(c.name);
         TKMessage message(c.bytes.data(), c.bytes.size());
@@ -96,8 +106,7 @@ TEST(Frame, ReceivedHeaderDecidedByIdAndResult)
     }
 }
 
-TEST(Frame, DatagramOfSevenBytesOrLessIsRefused)
-{
+TEST(Frame, DatagramOfSevenBytesOrLessIsRefused) {
     const uint8_t bytes[8] = {0x00, 0x07, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
     for (std::size_t length : {0, 5, 7}) {
         SCOPED_TRACE(length);
@@ -112,8 +121,7 @@ TEST(Frame, DatagramOfSevenBytesOrLessIsRefused)
     EXPECT_THROW(TKMessage(nullptr, 8), Exception);
 }
 
-TEST(Frame, SetDataFitsBehindTheHeaderOnly)
-{
+TEST(Frame, SetDataFitsBehindTheHeaderOnly) {
     TKMessage message(0x0204, 1, nullptr, 2);
     const uint8_t two[] = {0x02, 0x0a};
     message.setData(two, 2);

@@ -12,11 +12,10 @@ namespace {
 
 // The counter is driven the real way, request by request, so the wrap is the one a slot
 // meets after 65535 requests rather than a counter poked into place.
-TEST(RequestBatch, CtagSequenceAcrossTwoWraps)
-{
+TEST(RequestBatch, CtagSequenceAcrossTwoWraps) {
     const std::map<unsigned, uint16_t> expected = {
-        {1, 1},       {2, 2},      {65535, 65535}, {65536, 0},
-        {65537, 2},  // the counter skipped 0, so Ctag 1 is not reused right after the wrap
+        {1, 1},          {2, 2},      {65535, 65535},
+        {65536, 0},      {65537, 2},  // the counter skipped 0, so Ctag 1 is not reused right after the wrap
         {131070, 65535}, {131071, 0}, {131072, 2},
     };
     RequestMessage request;
@@ -32,8 +31,7 @@ TEST(RequestBatch, CtagSequenceAcrossTwoWraps)
     EXPECT_EQ(zeros, 2u);
 }
 
-TEST(RequestBatch, CounterSurvivesClearAndBuildersShareIt)
-{
+TEST(RequestBatch, CounterSurvivesClearAndBuildersShareIt) {
     RequestMessage request;
     request.addEnableOLT();
     request.addGetOLTInformation();
@@ -44,8 +42,7 @@ TEST(RequestBatch, CounterSurvivesClearAndBuildersShareIt)
     EXPECT_EQ(request.getAll()[0]->getCtag(), 3);
 }
 
-TEST(RequestBatch, GetNewMessageDoesNotAppendAndAddMessageKeepsOrder)
-{
+TEST(RequestBatch, GetNewMessageDoesNotAppendAndAddMessageKeepsOrder) {
     RequestMessage request;
     auto first = request.getNewMessage(0x0179, nullptr, 0);
     const uint8_t payload[] = {0x20, 0x0a};
@@ -65,8 +62,7 @@ TEST(RequestBatch, GetNewMessageDoesNotAppendAndAddMessageKeepsOrder)
 
 // A payload that cannot fit a 16-bit frame size is refused, and the refused request does not
 // use up a Ctag.
-TEST(RequestBatch, OversizedRequestIsRefused)
-{
+TEST(RequestBatch, OversizedRequestIsRefused) {
     RequestMessage request;
     const std::vector<uint8_t> big(65530, 0xAA);
     try {

@@ -11,23 +11,17 @@
 
 namespace {
 
-std::vector<uint8_t> bytesOf(const TKMPayload& payload)
-{
+std::vector<uint8_t> bytesOf(const TKMPayload& payload) {
     return std::vector<uint8_t>(payload.getPayload(), payload.getPayload() + payload.getSize());
 }
 
-TEST(Payload, BuildsPairsInOrderAndDropsAnOddLastDigit)
-{
+TEST(Payload, BuildsPairsInOrderAndDropsAnOddLastDigit) {
     struct Case {
         const char* text;
         std::vector<uint8_t> bytes;
     };
     const Case cases[] = {
-        {"0a0B", {0x0a, 0x0b}},
-        {"0a0", {0x0a}},
-        {"F", {}},
-        {"", {}},
-        {"00ff7F80", {0x00, 0xff, 0x7f, 0x80}},
+        {"0a0B", {0x0a, 0x0b}}, {"0a0", {0x0a}}, {"F", {}}, {"", {}}, {"00ff7F80", {0x00, 0xff, 0x7f, 0x80}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -40,8 +34,7 @@ TEST(Payload, BuildsPairsInOrderAndDropsAnOddLastDigit)
     }
 }
 
-TEST(Payload, NumberAppendersWriteLowerCaseNetworkOrder)
-{
+TEST(Payload, NumberAppendersWriteLowerCaseNetworkOrder) {
     TKMPayload payload;
     payload.addU8Number(0xAB);
     payload.addU16Number(0xBEEF);
@@ -56,8 +49,7 @@ TEST(Payload, NumberAppendersWriteLowerCaseNetworkOrder)
     EXPECT_EQ(bytesOf(payload), (std::vector<uint8_t>{0xab, 0xbe, 0xef, 1, 2, 3, 4, 1, 0, 0, 5}));
 }
 
-TEST(Payload, RebuildClearAndClone)
-{
+TEST(Payload, RebuildClearAndClone) {
     TKMPayload payload;
     payload.addHex("0102");
     payload.buildPayload();
@@ -89,8 +81,7 @@ TEST(Payload, RebuildClearAndClone)
     EXPECT_EQ(textOnly->toString(), "ff");
 }
 
-TEST(Payload, RefusesTextThatIsNotHexOrTooLong)
-{
+TEST(Payload, RefusesTextThatIsNotHexOrTooLong) {
     TKMPayload bad;
     bad.addHex("0a0g");
     try {
@@ -120,14 +111,13 @@ TEST(Payload, RefusesTextThatIsNotHexOrTooLong)
     }
 }
 
-TEST(Payload, MacAcceptsBothTextFormsOnly)
-{
+TEST(Payload, MacAcceptsBothTextFormsOnly) {
     TKMPayload payload;
     payload.addMac("00:0D:b6:11:22:33");
     payload.addMac("a0b1c2d3e4f5");
     EXPECT_EQ(payload.toString(), "000Db6112233a0b1c2d3e4f5");
-    for (const char* bad : {"00:0d:b6:11:22", "00:0d:b6:11:22:3", "00:0d:b6:11:22:33:", "000db611223", "00.0d.b6.11.22.33",
-                            "0:00d:b6:11:22:33", " 00:0d:b6:11:22:33"}) {
+    for (const char* bad : {"00:0d:b6:11:22", "00:0d:b6:11:22:3", "00:0d:b6:11:22:33:", "000db611223",
+                            "00.0d.b6.11.22.33", "0:00d:b6:11:22:33", " 00:0d:b6:11:22:33"}) {
         SCOPED_TRACE(bad);
         try {
             payload.addMac(bad);

@@ -62,8 +62,7 @@ const Code kAlarms[] = {
     {172, "ECC Uncorrectable Error"},
 };
 
-std::string messageOf(const std::function<void()>& call)
-{
+std::string messageOf(const std::function<void()>& call) {
     try {
         call();
     } catch (const Exception& e) {
@@ -72,8 +71,7 @@ std::string messageOf(const std::function<void()>& call)
     return "no exception";
 }
 
-TEST(TKHelperCodes, AlarmTextsByNumberAndByDecimalText)
-{
+TEST(TKHelperCodes, AlarmTextsByNumberAndByDecimalText) {
     for (const auto& c : kAlarms) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(TKHelper::getStringReportAlarmId(c.code), c.text);
@@ -85,14 +83,12 @@ TEST(TKHelperCodes, AlarmTextsByNumberAndByDecimalText)
         try {
             TKHelper::getStringReportAlarmId(code);
             ++known;
-        } catch (const Exception&) {
-        }
+        } catch (const Exception&) {}
     }
     EXPECT_EQ(known, 42);
 }
 
-TEST(TKHelperCodes, UnknownCodesAreRefusedWithTheirNumber)
-{
+TEST(TKHelperCodes, UnknownCodesAreRefusedWithTheirNumber) {
     for (int code : {20, 22, 24, 31, 97, 131, 0, 256}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(messageOf([&] { TKHelper::getStringReportAlarmId(code); }),
@@ -105,8 +101,7 @@ TEST(TKHelperCodes, UnknownCodesAreRefusedWithTheirNumber)
     EXPECT_EQ(messageOf([] { TKHelper::getStringEntityPortId(-1); }), "TK Entity Port ID(-1) not found");
 }
 
-TEST(TKHelperCodes, EntityTagsPortsAndUnsolicitedNames)
-{
+TEST(TKHelperCodes, EntityTagsPortsAndUnsolicitedNames) {
     const Code tags[] = {{3, "ONU Link"}, {5, "OLT Port"}, {7, "OLT Link"}};
     for (const auto& c : tags) {
         SCOPED_TRACE(c.text);
@@ -121,20 +116,17 @@ TEST(TKHelperCodes, EntityTagsPortsAndUnsolicitedNames)
     }
     EXPECT_EQ(TKHelper::getStringGeneralReportAlarmId(32811), "ONU Link Moved Between PON Ports");
     EXPECT_EQ(TKHelper::getStringGeneralReportAlarmId(32794), "Alarm ID(32794)");
-    EXPECT_EQ(TKHelper::getStringGeneralReportAlarmId(TKHelper::toGeneralReportAlarmId("32768")),
-              "Alarm ID(32768)");
+    EXPECT_EQ(TKHelper::getStringGeneralReportAlarmId(TKHelper::toGeneralReportAlarmId("32768")), "Alarm ID(32768)");
 }
 
-TEST(TKHelperCodes, DecimalTextThatIsNoNumberRaisesTheStandardError)
-{
+TEST(TKHelperCodes, DecimalTextThatIsNoNumberRaisesTheStandardError) {
     EXPECT_THROW(TKHelper::toReportAlarmId("abc"), std::invalid_argument);
     EXPECT_THROW(TKHelper::getStringEntityTagId(""), std::invalid_argument);
     EXPECT_THROW(TKHelper::toEntityPortId("99999999999"), std::out_of_range);
     EXPECT_EQ(TKHelper::toEntityTagId(" 5"), 5);
 }
 
-TEST(TKHelperUnits, RawReadingsToUnits)
-{
+TEST(TKHelperUnits, RawReadingsToUnits) {
     struct Case {
         const char* name;
         std::string (*convert)(const std::string&);

@@ -147,7 +147,8 @@ private:
                 pending_[fd].erase(0, end + 1);
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return "error time-out";
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -301,7 +302,8 @@ TEST_F(Transport, SlotsSharingAnOltAddressEachGetTheirOwnCopy) {
     twin.start(helper, "2");
     twin.setClientIpAddress("127.0.2.1");
     sim->command("move 1 02:4f:4e:01:00:00 1");
-    EXPECT_TRUE(eventually([&] { return slot.getEventQueueSizeForTest() == 1 && twin.getEventQueueSizeForTest() == 1; }));
+    EXPECT_TRUE(
+        eventually([&] { return slot.getEventQueueSizeForTest() == 1 && twin.getEventQueueSizeForTest() == 1; }));
 
     // A reply belongs to the slot whose exchange asked; the twin drops its copy.
     RequestMessage request;

@@ -23,7 +23,7 @@ using halvorn_test::Harness;
 using halvorn_test::waitUntil;
 
 struct HttpReply {
-    int status = 0;  // 0: no answer
+    int status = 0;                              // 0: no answer
     std::map<std::string, std::string> headers;  // names in lower case; Set-Cookie joined by "\n"
     std::string body;
     std::string header(const std::string& name) const {
@@ -49,8 +49,8 @@ inline HttpReply http(int port, const std::string& method, const std::string& pa
         ::close(fd);
         return reply;
     }
-    std::string req = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                      "\r\nConnection: close\r\n";
+    std::string req =
+        method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n";
     for (auto& [k, v] : headers) req += k + ": " + v + "\r\n";
     if (sendContentLength && (!body.empty() || method == "POST" || method == "PUT"))
         req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -109,9 +109,9 @@ public:
         // With startHalvorn false: Halvorn is started this long after the web server (which
         // is then waited for), -1 never.
         int halvornAfterMs = -1;
-        bool portFromSetting = false;  // no --port: the server takes Halvorn's "webPort"
+        bool portFromSetting = false;           // no --port: the server takes Halvorn's "webPort"
         std::function<void(Harness&)> prepare;  // before Halvorn's first start
-        std::vector<std::string> webArgs;  // more options for ponmc-web
+        std::vector<std::string> webArgs;       // more options for ponmc-web
     };
 
     WebStage() : WebStage(Options()) {}
@@ -139,7 +139,8 @@ public:
             harness_.notify("/olt/new/report",
                             std::string("{\"slot_id\":\"") + std::to_string(slot) + "\",\"mac_address\":\"" + mac +
                                 "\",\"app_version\":\"0205\",\"nvs_enabled\":\"0\",\"online_status\":\"1\","
-                                "\"module_olt_table\":[" + oltModule(slot, 0) + "," + oltModule(slot, 1) + "]}");
+                                "\"module_olt_table\":[" +
+                                oltModule(slot, 0) + "," + oltModule(slot, 1) + "]}");
         }
         for (int slot = 1; slot <= 8; ++slot)
             for (int pon = 0; pon < 2; ++pon)
@@ -167,8 +168,8 @@ public:
     }
 
     void startWeb() {
-        std::vector<std::string> args = {PONMC_WEB_BINARY, "--static", PONMC_WEB_STATIC,
-                                         "--sample-seconds", std::to_string(options_.sampleSeconds)};
+        std::vector<std::string> args = {PONMC_WEB_BINARY, "--static", PONMC_WEB_STATIC, "--sample-seconds",
+                                         std::to_string(options_.sampleSeconds)};
         if (!options_.portFromSetting) args.insert(args.end(), {"--port", "0"});
         for (auto& a : options_.webArgs) args.push_back(a);
         std::vector<std::string> env = testkit::inheritedEnvironment({"PONMC_ROOT="});
@@ -224,12 +225,13 @@ private:
     }
     std::string onuReport(int slot, int pon, int n, bool online) const {
         char buf[512];
-        std::snprintf(buf, sizeof(buf),
-                      "{\"slot_id\":\"%d\",\"pon_port\":\"%d\",\"mac_address\":\"%s\",\"online_status\":\"%s\","
-                      "\"is_gigabit\":\"1\",\"alarm_message\":\"%s\",\"temperature\":\"%.2f\",\"supply_voltage\":\"3.30\","
-                      "\"tx_bias_current\":\"%.2f\",\"tx_power_input\":\"%.2f\",\"tx_power_output\":\"%.2f\"}",
-                      slot, pon, onuMac(slot, pon, n).c_str(), online ? "1" : "0", online ? "" : "Report Timeout",
-                      40.0 + n % 10, 11.0 + n % 5, -18.0 - (n % 7) * 0.5, 2.0 + (n % 3) * 0.1);
+        std::snprintf(
+            buf, sizeof(buf),
+            "{\"slot_id\":\"%d\",\"pon_port\":\"%d\",\"mac_address\":\"%s\",\"online_status\":\"%s\","
+            "\"is_gigabit\":\"1\",\"alarm_message\":\"%s\",\"temperature\":\"%.2f\",\"supply_voltage\":\"3.30\","
+            "\"tx_bias_current\":\"%.2f\",\"tx_power_input\":\"%.2f\",\"tx_power_output\":\"%.2f\"}",
+            slot, pon, onuMac(slot, pon, n).c_str(), online ? "1" : "0", online ? "" : "Report Timeout", 40.0 + n % 10,
+            11.0 + n % 5, -18.0 - (n % 7) * 0.5, 2.0 + (n % 3) * 0.1);
         return buf;
     }
 

@@ -35,8 +35,8 @@ protected:
     // A request of the signed-in pages: session cookie, CSRF token, same origin.
     static HttpReply page(const std::string& method, const std::string& path, const std::string& body = "",
                           std::map<std::string, std::string> extra = {}) {
-        std::map<std::string, std::string> h = {{"Cookie", cookie_}, {"X-CSRF-Token", csrf_},
-                                                {"Content-Type", "application/json"}};
+        std::map<std::string, std::string> h = {
+            {"Cookie", cookie_}, {"X-CSRF-Token", csrf_}, {"Content-Type", "application/json"}};
         for (auto& [k, v] : extra) h[k] = v;
         return http(port(), method, path, h, body);
     }
@@ -47,14 +47,18 @@ WebStage* Http::stage_ = nullptr;
 std::string Http::cookie_, Http::csrf_;
 
 const std::vector<std::pair<std::string, std::string>> kApiRoutes = {
-    {"GET", "/api/session"},          {"POST", "/api/logout"},           {"POST", "/api/credentials"},
-    {"GET", "/api/overview"},         {"GET", "/api/onutable"},          {"GET", "/api/onutable/1"},
-    {"PUT", "/api/onutable/1"},       {"GET", "/api/olttable"},          {"PUT", "/api/olttable/1"},
-    {"GET", "/api/slottable"},        {"GET", "/api/moduleolttable"},    {"GET", "/api/moduleonutable"},
-    {"GET", "/api/oltalarmtable"},    {"GET", "/api/systeminfo"},        {"PUT", "/api/systeminfo"},
-    {"GET", "/api/network-interfaces"}, {"GET", "/api/privatestore"},    {"POST", "/api/slot/reset"},
-    {"POST", "/api/slot/onu/remove"}, {"GET", "/api/history/olt/1/0"},   {"GET", "/api/backup"},
-    {"POST", "/api/restore"},         {"POST", "/api/factory-reset"},    {"POST", "/api/reboot"},
+    {"GET", "/api/session"},          {"POST", "/api/logout"},
+    {"POST", "/api/credentials"},     {"GET", "/api/overview"},
+    {"GET", "/api/onutable"},         {"GET", "/api/onutable/1"},
+    {"PUT", "/api/onutable/1"},       {"GET", "/api/olttable"},
+    {"PUT", "/api/olttable/1"},       {"GET", "/api/slottable"},
+    {"GET", "/api/moduleolttable"},   {"GET", "/api/moduleonutable"},
+    {"GET", "/api/oltalarmtable"},    {"GET", "/api/systeminfo"},
+    {"PUT", "/api/systeminfo"},       {"GET", "/api/network-interfaces"},
+    {"GET", "/api/privatestore"},     {"POST", "/api/slot/reset"},
+    {"POST", "/api/slot/onu/remove"}, {"GET", "/api/history/olt/1/0"},
+    {"GET", "/api/backup"},           {"POST", "/api/restore"},
+    {"POST", "/api/factory-reset"},   {"POST", "/api/reboot"},
     {"GET", "/api/no-such-route"},
 };
 
@@ -93,10 +97,10 @@ TEST_F(Http, PagesWithoutASessionGoToTheLoginAndTheLoginPageIsOpen) {
 }
 
 TEST_F(Http, PathTraversalInStaticFilesAnswers404) {
-    const char* paths[] = {"/static/../WebApp.cpp",       "/static/%2e%2e/WebApp.cpp",  "/static/..%2fWebApp.cpp",
-                           "/static/lib/../../main.cpp",  "/static//etc/passwd",        "/static/%2fetc%2fpasswd",
-                           "/static/.gitignore",          "/static/lib/../app.js/..",   "/../../../etc/passwd",
-                           "/static/app.js%00.png",       "/static/..\\WebApp.cpp",     "/static/"};
+    const char* paths[] = {"/static/../WebApp.cpp",      "/static/%2e%2e/WebApp.cpp", "/static/..%2fWebApp.cpp",
+                           "/static/lib/../../main.cpp", "/static//etc/passwd",       "/static/%2fetc%2fpasswd",
+                           "/static/.gitignore",         "/static/lib/../app.js/..",  "/../../../etc/passwd",
+                           "/static/app.js%00.png",      "/static/..\\WebApp.cpp",    "/static/"};
     for (const char* path : paths) {
         SCOPED_TRACE(path);
         HttpReply r = http(port(), "GET", path, {{"Cookie", cookie_}});
@@ -123,17 +127,18 @@ TEST_F(Http, AVeryLongApiPathIsRefusedAndTheServerGoesOn) {
 
 TEST_F(Http, OversizedBodiesAnswer413) {
     // Declared too large: refused before the body is read.
-    HttpReply declared = http(port(), "POST", "/api/restore",
-                              {{"Cookie", cookie_}, {"X-CSRF-Token", csrf_}, {"Content-Length", "104857600"}}, "", false);
+    HttpReply declared =
+        http(port(), "POST", "/api/restore",
+             {{"Cookie", cookie_}, {"X-CSRF-Token", csrf_}, {"Content-Length", "104857600"}}, "", false);
     EXPECT_EQ(declared.status, 413);
     // Sent too large without a length (chunked): read, dropped, refused.
     std::string chunked;
     const std::string piece(60000, 'x');
     for (int i = 0; i < 80; ++i) chunked += "EA60\r\n" + piece + "\r\n";
     chunked += "0\r\n\r\n";
-    HttpReply streamed = http(port(), "POST", "/api/restore",
-                              {{"Cookie", cookie_}, {"X-CSRF-Token", csrf_}, {"Transfer-Encoding", "chunked"}}, chunked,
-                              false);
+    HttpReply streamed =
+        http(port(), "POST", "/api/restore",
+             {{"Cookie", cookie_}, {"X-CSRF-Token", csrf_}, {"Transfer-Encoding", "chunked"}}, chunked, false);
     EXPECT_EQ(streamed.status, 413);
     // JSON routes take far less.
     HttpReply json = page("PUT", "/api/onutable/1", "{\"qvCfgONUName\":\"" + std::string(70000, 'a') + "\"}");
@@ -144,10 +149,18 @@ TEST_F(Http, OversizedBodiesAnswer413) {
 TEST_F(Http, ChangesNeedTheCsrfTokenWithACookieAndNoForeignOrigin) {
     const std::string change = "{\"qvCfgONUName\":\"csrf\"}";
     EXPECT_EQ(http(port(), "PUT", "/api/onutable/1", {{"Cookie", cookie_}}, change).status, 403);
-    EXPECT_EQ(http(port(), "PUT", "/api/onutable/1", {{"Cookie", cookie_}, {"X-CSRF-Token", std::string(1, csrf_[0] == '0' ? '1' : '0') + csrf_.substr(1)}}, change).status, 403);
+    EXPECT_EQ(
+        http(port(), "PUT", "/api/onutable/1",
+             {{"Cookie", cookie_}, {"X-CSRF-Token", std::string(1, csrf_[0] == '0' ? '1' : '0') + csrf_.substr(1)}},
+             change)
+            .status,
+        403);
     EXPECT_EQ(page("PUT", "/api/onutable/1", change, {{"Origin", "http://evil.test"}}).status, 403);
     EXPECT_EQ(page("PUT", "/api/onutable/1", change, {{"Sec-Fetch-Site", "cross-site"}}).status, 403);
-    EXPECT_EQ(http(port(), "POST", "/api/login", {{"Origin", "http://evil.test"}}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 403);
+    EXPECT_EQ(http(port(), "POST", "/api/login", {{"Origin", "http://evil.test"}},
+                   "{\"user\":\"mzpw\",\"password\":\"mzpw\"}")
+                  .status,
+              403);
     EXPECT_EQ(stage_->halvorn().get("/onutable/1").data.find("csrf"), std::string::npos);
     // A script with a bearer token needs no CSRF token: the browser never sends it by itself.
     HttpReply token = http(port(), "POST", "/api/token", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}");
@@ -203,7 +216,8 @@ TEST_F(Http, TheApiMirrorsHalvorn) {
     EXPECT_EQ(remove.status, 202) << remove.body;
     EXPECT_TRUE(arrives("/slot/onu/remove", {mac}));
     // The OLT page's edits and actions reach the card the same way.
-    HttpReply olt = page("PUT", "/api/olttable/1", "{\"qvCfgOLTPON0VlanId\":\"200\",\"qvCfgOLTPON0DisUntagged\":\"1\"}");
+    HttpReply olt =
+        page("PUT", "/api/olttable/1", "{\"qvCfgOLTPON0VlanId\":\"200\",\"qvCfgOLTPON0DisUntagged\":\"1\"}");
     EXPECT_EQ(olt.status, 200) << olt.body;
     EXPECT_TRUE(arrives("/olt/vlan", {"\"vlan_id\":\"200\""}));
     for (const char* action : {"reset", "disable", "enable", "restore-default"}) {
@@ -248,7 +262,8 @@ TEST_F(Http, BackupIsTheCardsArchive) {
 
 TEST_F(Http, LoginsAreSlowedAfterFailures) {
     auto attempt = [&](const char* password) {
-        return http(port(), "POST", "/api/login", {}, std::string("{\"user\":\"mzpw\",\"password\":\"") + password + "\"}");
+        return http(port(), "POST", "/api/login", {},
+                    std::string("{\"user\":\"mzpw\",\"password\":\"") + password + "\"}");
     };
     EXPECT_EQ(attempt("a").status, 401);
     EXPECT_EQ(attempt("b").status, 401);
@@ -277,11 +292,14 @@ TEST_F(Http, ABrowserThatLoggedInBeforeIsNotHeldByOthersFailures) {
     for (const char* guess : {"a", "b", "c"})
         http(port(), "POST", "/api/login", {}, std::string("{\"user\":\"mzpw\",\"password\":\"") + guess + "\"}");
     EXPECT_EQ(http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 429);
-    EXPECT_EQ(http(port(), "POST", "/api/login", {{"Cookie", device}}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status,
-              200);
+    EXPECT_EQ(
+        http(port(), "POST", "/api/login", {{"Cookie", device}}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status,
+        200);
     // The others' wait ends as before.
     EXPECT_TRUE(halvorn_test::waitUntil(
-        [&] { return http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status == 200; },
+        [&] {
+            return http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status == 200;
+        },
         10s, 500ms));
 }
 
@@ -352,9 +370,10 @@ TEST_F(Http, ClientsSendingAByteAtATimeDoNotKeepTheOperatorOut) {
     EXPECT_FALSE(cookie.empty());
     HttpReply table = http(port(), "GET", "/api/onutable", {{"Cookie", cookie}});
     EXPECT_EQ(table.status, 200);
-    std::printf("operator's login and ONU table under the attack: %lld ms\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - start).count()));
+    std::printf(
+        "operator's login and ONU table under the attack: %lld ms\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
     stop = true;
     attack.join();
     for (auto& c : attackers) c.close();
@@ -363,11 +382,14 @@ TEST_F(Http, ClientsSendingAByteAtATimeDoNotKeepTheOperatorOut) {
 TEST_F(Http, ChangedCredentialsSignTheOthersOut) {
     auto [otherCookie, otherCsrf] = stage_->login();
     ASSERT_FALSE(otherCookie.empty());
-    HttpReply wrong = page("POST", "/api/credentials", "{\"currentPassword\":\"nope\",\"user\":\"ops\",\"password\":\"long enough\"}");
+    HttpReply wrong = page("POST", "/api/credentials",
+                           "{\"currentPassword\":\"nope\",\"user\":\"ops\",\"password\":\"long enough\"}");
     EXPECT_EQ(wrong.status, 403);
-    HttpReply shortPw = page("POST", "/api/credentials", "{\"currentPassword\":\"mzpw\",\"user\":\"ops\",\"password\":\"short\"}");
+    HttpReply shortPw =
+        page("POST", "/api/credentials", "{\"currentPassword\":\"mzpw\",\"user\":\"ops\",\"password\":\"short\"}");
     EXPECT_EQ(shortPw.status, 422);
-    HttpReply ok = page("POST", "/api/credentials", "{\"currentPassword\":\"mzpw\",\"user\":\"ops\",\"password\":\"long enough\"}");
+    HttpReply ok = page("POST", "/api/credentials",
+                        "{\"currentPassword\":\"mzpw\",\"user\":\"ops\",\"password\":\"long enough\"}");
     ASSERT_EQ(ok.status, 200) << ok.body;
     EXPECT_EQ(page("GET", "/api/session").status, 200);
     EXPECT_EQ(http(port(), "GET", "/api/session", {{"Cookie", otherCookie}}).status, 401);
@@ -376,7 +398,8 @@ TEST_F(Http, ChangedCredentialsSignTheOthersOut) {
     // The stored form is the password hash, as the system keeps it.
     EXPECT_EQ(stage_->halvorn().get("/privatestore").data.find("long enough"), std::string::npos);
     // Back to the defaults for the other tests (Halvorn's own API; the web refuses short passwords).
-    stage_->halvorn().set("/privatestore", "{\"wAdmUser\":\"mzpw\",\"wAdmPass\":\"" + Helper::getPasswordHash("mzpw") + "\"}");
+    stage_->halvorn().set("/privatestore",
+                          "{\"wAdmUser\":\"mzpw\",\"wAdmPass\":\"" + Helper::getPasswordHash("mzpw") + "\"}");
 }
 
 TEST_F(Http, LogoutEndsTheSession) {
@@ -394,7 +417,7 @@ TEST_F(Http, AStoppedHalvornIsReportedAndTheServerRecovers) {
     const auto waited = std::chrono::steady_clock::now() - t0;
     EXPECT_EQ(down.status, 503);
     EXPECT_NE(down.body.find("\"unreachable\":true"), std::string::npos);
-    EXPECT_LT(waited, 20s);  // bounded, never a hang (the figure is the benchmark's)
+    EXPECT_LT(waited, 20s);                              // bounded, never a hang (the figure is the benchmark's)
     EXPECT_EQ(page("GET", "/api/session").status, 200);  // sessions do not need the daemon
     EXPECT_EQ(http(port(), "POST", "/api/login", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}").status, 503);
     stage_->halvorn().start();
@@ -432,7 +455,8 @@ TEST_F(Http, RestoreChecksTheArchiveThenHandsItToHalvorn) {
     HttpReply r = page("POST", "/api/restore", backup.body, {{"Content-Type", "application/octet-stream"}});
     EXPECT_EQ(r.status, 202) << r.body;
     EXPECT_EQ(stage_->halvorn().readFile("/tmp/restoreConfig.bin"), backup.body);
-    EXPECT_TRUE(halvorn_test::waitUntil([&] { return stage_->halvorn().countCommand(stage_->halvorn().path("/sbin/reboot")) == 1; }, 15s));
+    EXPECT_TRUE(halvorn_test::waitUntil(
+        [&] { return stage_->halvorn().countCommand(stage_->halvorn().path("/sbin/reboot")) == 1; }, 15s));
 }
 
 // The web server may come up first (the sandbox starts everything at once): it serves the
@@ -447,8 +471,8 @@ TEST(HttpStart, BeforeHalvorn) {
     EXPECT_EQ(early.status, 503);
     EXPECT_NE(early.body.find("The card's database is unreachable"), std::string::npos);
     stage.halvorn().start();
-    EXPECT_TRUE(halvorn_test::waitUntil([&] { return http(stage.port(), "POST", "/api/login", {}, credentials).status == 200; },
-                                        30s, 250ms));
+    EXPECT_TRUE(halvorn_test::waitUntil(
+        [&] { return http(stage.port(), "POST", "/api/login", {}, credentials).status == 200; }, 30s, 250ms));
 }
 
 // Without --port the server listens on the "webPort" setting; at boot it may start before

@@ -109,8 +109,7 @@ TEST(Sessions, ScriptsThatLogInOnEveryRunNeverSignTheOperatorOut) {
         EXPECT_EQ(s.touch(tokens[i].token, t + 80s, false).has_value(), i >= 80 - int(Sessions::kTokensPerClient));
     }
     // 80 scripts on as many addresses fill the tokens' pool, never the browsers'.
-    for (int i = 0; i < 80; ++i)
-        s.create("mzpw", t + 81s, Sessions::Kind::Bearer, "10.1.0." + std::to_string(i));
+    for (int i = 0; i < 80; ++i) s.create("mzpw", t + 81s, Sessions::Kind::Bearer, "10.1.0." + std::to_string(i));
     EXPECT_TRUE(s.touch(browser.token, t + 82s, false));
     EXPECT_EQ(s.count(t + 82s), 64u + 1u);
 }
@@ -160,8 +159,7 @@ TEST(Sessions, AKnownDeviceIsBrakedByItsOwnFailuresAndForgottenAfterTooMany) {
 
 TEST(OpticsHistory, FineSamplesThenCoarseMeansOldestFirst) {
     OpticsHistory h(4, 2, 3);  // 4 fine samples, a mean of every 2, 3 means
-    for (int i = 0; i < 10; ++i)
-        h.addSample(100 + i * 10, {{"onu:a", {std::to_string(i), "-", "3.30", "", "x"}}});
+    for (int i = 0; i < 10; ++i) h.addSample(100 + i * 10, {{"onu:a", {std::to_string(i), "-", "3.30", "", "x"}}});
     // Fine: samples 6..9 at 160..190. Means closed at 110 (0,1), 130 (2,3), 150 (4,5),
     // 170 (6,7), 190 (8,9); the ring keeps the last 3 (150, 170, 190) and only those older
     // than the oldest fine sample are shown: 150.
@@ -208,7 +206,7 @@ struct ChangeCase {
     const char* name;
     const char* table;  // "olttable", "onutable" or "settings"
     const char* json;
-    const char* data;   // accepted change as passed on, or "" when refused
+    const char* data;  // accepted change as passed on, or "" when refused
     const char* errorKey;
 };
 
@@ -265,7 +263,9 @@ TEST(Validation, ActionsNeedASlotAndTheOnuActionsAMac) {
     EXPECT_EQ(check("/slot/reset", R"({"slot_id":3})").data, R"({"slot_id":"3"})");
     EXPECT_EQ(check("/slot/reset", R"({"slot_id":"9"})").errors.count("slot_id"), 1u);
     EXPECT_EQ(check("/slot/reset", R"({})").errors.count("slot_id"), 1u);
-    EXPECT_EQ(check("/slot/onu/remove", R"({"slot_id":"1","mac_address":"02:4f:4e:01:00:0g"})").errors.count("mac_address"), 1u);
+    EXPECT_EQ(
+        check("/slot/onu/remove", R"({"slot_id":"1","mac_address":"02:4f:4e:01:00:0g"})").errors.count("mac_address"),
+        1u);
     EXPECT_EQ(check("/slot/onu/remove", R"({"slot_id":"1","mac_address":"02:4F:4e:01:00:00"})").data,
               R"({"slot_id":"1","mac_address":"02:4F:4e:01:00:00"})");
 }

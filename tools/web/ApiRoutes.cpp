@@ -30,13 +30,7 @@ HttpResponse WebApp::changeRow(const HttpRequest& request, const std::string& ta
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkRowChange(table, change.get());
-    if (!check.errors.empty()) {
-        std::string fields;
-        for (auto& [key, message] : check.errors)
-            fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
-        return jsonResponse(422,
-                            "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
-    }
+    if (!check.errors.empty()) return fieldErrorsResponse(check);
     // Halvorn answers "Invalid ID object" only for ids it lacks; a row must exist first.
     const ApiClient::Response r = link_.set("/" + table + "/" + id, check.data);
     if (!r.err.empty()) return fromHalvorn(r);

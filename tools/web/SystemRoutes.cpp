@@ -57,13 +57,6 @@ std::string checkArchive(const std::string& a) {
     return "The archive is cut short";
 }
 
-std::string fields(const validation::Result& r) {
-    std::string out;
-    for (auto& [key, message] : r.errors)
-        out += (out.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
-    return out;
-}
-
 }  // namespace
 
 // GET of either, PUT of the system settings: the route table lets no other through.
@@ -74,9 +67,7 @@ HttpResponse WebApp::settings(const HttpRequest& request) {
     JsonPtr change(cJSON_Parse(request.body.c_str()));
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkSettingsChange(change.get());
-    if (!check.errors.empty())
-        return jsonResponse(
-            422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields(check) + "}}");
+    if (!check.errors.empty()) return fieldErrorsResponse(check);
     const ApiClient::Response r = link_.set(Uris::kSystemInfo, check.data);
     if (!r.err.empty()) return fromHalvorn(r);
     return fromHalvorn(link_.get(Uris::kSystemInfo));

@@ -88,6 +88,13 @@ HttpResponse jsonResponse(int status, std::string body) {
     return r;
 }
 
+HttpResponse fieldErrorsResponse(const validation::Result& check) {
+    std::string fields;
+    for (auto& [key, message] : check.errors)
+        fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
+    return jsonResponse(422, "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
+}
+
 HttpResponse errorResponse(int status, const std::string& message) {
     return jsonResponse(status, webjson::errorObject(message));
 }
@@ -398,13 +405,7 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
     const std::string user = webjson::stringMember(body.get(), "user");
     const std::string password = webjson::stringMember(body.get(), "password");
     const validation::Result check = validation::checkCredentials(user, password);
-    if (!check.errors.empty()) {
-        std::string fields;
-        for (auto& [key, message] : check.errors)
-            fields += (fields.empty() ? "" : ",") + webjson::quote(key) + ":" + webjson::quote(message);
-        return jsonResponse(422,
-                            "{\"error\":" + webjson::quote(check.joinedErrors()) + ",\"fields\":{" + fields + "}}");
-    }
+    if (!check.errors.empty()) return fieldErrorsResponse(check);
     const ApiClient::Response r =
         link_.set(Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
                                            ",\"wAdmPass\":" + webjson::quote(Helper::getPasswordHash(password)) + "}");

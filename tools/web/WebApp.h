@@ -22,6 +22,10 @@
 #include "Sessions.h"
 #include "StaticFiles.h"
 
+namespace validation {
+struct Result;
+}
+
 struct HttpRequest {
     std::string method;
     std::string path;  // decoded, without the query
@@ -138,4 +142,6 @@ private:
 // Small builders shared by the route files.
 HttpResponse jsonResponse(int status, std::string body);
 HttpResponse errorResponse(int status, const std::string& message);
+// 422 with every refused member: {"error":"<all>","fields":{"<member>":"<why>"...}}.
+HttpResponse fieldErrorsResponse(const validation::Result& check);
 HttpResponse unreachableResponse(const HalvornLink::Unreachable& e);

@@ -80,6 +80,12 @@ int main() {
     std::printf("RSS of ponmc-web with 5 sessions after the reads: %ld KiB [goal < 16384 KiB]\n",
                 vmRssKiB(stage.webPid()));
 
+    // Scripts' bearer tokens are a pool of their own: 64 of them beside the five sessions.
+    for (int i = 0; i < 64; ++i)
+        http(stage.port(), "POST", "/api/token", {}, "{\"user\":\"mzpw\",\"password\":\"mzpw\"}");
+    std::printf("RSS of ponmc-web with 5 sessions and 64 bearer tokens: %ld KiB [goal < 16384 KiB]\n",
+                vmRssKiB(stage.webPid()));
+
     // The history's rings are allocated whole when an entity is first seen, so the figures
     // above already hold the history at its full size; more samples add nothing.
     const long before = vmRssKiB(stage.webPid());

@@ -22,7 +22,18 @@ std::string member(const cJSON* row, const char* key) { return webjson::stringMe
 
 // A table or one row of it (id empty: the whole table).
 HttpResponse WebApp::readTable(const std::string& table, const std::string& id) {
-    return fromHalvorn(link_.get("/" + table + (id.empty() ? "" : "/" + id)));
+    if (!id.empty()) return fromHalvorn(link_.get("/" + table + "/" + id));
+    return fromHalvorn(*cachedGet("/" + table));
+}
+
+ReadCache::Answer WebApp::cachedGet(const std::string& uri) {
+    return cache_.get(uri, [&] { return link_.get(uri); });
+}
+
+ApiClient::Response WebApp::setInHalvorn(const std::string& uri, const std::string& data) {
+    ApiClient::Response r = link_.set(uri, data);
+    cache_.invalidate();  // whatever the answer: the change may have been made
+    return r;
 }
 
 HttpResponse WebApp::changeRow(const HttpRequest& request, const std::string& table, const std::string& id) {
@@ -32,7 +43,7 @@ HttpResponse WebApp::changeRow(const HttpRequest& request, const std::string& ta
     const validation::Result check = validation::checkRowChange(table, change.get());
     if (!check.errors.empty()) return fieldErrorsResponse(check);
     // Halvorn answers "Invalid ID object" only for ids it lacks; a row must exist first.
-    const ApiClient::Response r = link_.set("/" + table + "/" + id, check.data);
+    const ApiClient::Response r = setInHalvorn("/" + table + "/" + id, check.data);
     if (!r.err.empty()) return fromHalvorn(r);
     return fromHalvorn(link_.get("/" + table + "/" + id));
 }
@@ -41,7 +52,7 @@ HttpResponse WebApp::action(const HttpRequest& request, const std::string& route
     JsonPtr data(cJSON_Parse(request.body.c_str()));
     const validation::Result check = validation::checkActionData(route, data.get());
     if (!check.errors.empty()) return errorResponse(422, check.joinedErrors());
-    const ApiClient::Response r = link_.set(route, check.data);
+    const ApiClient::Response r = setInHalvorn(route, check.data);
     return fromHalvorn(r, 202);
 }
 
@@ -67,12 +78,22 @@ HttpResponse WebApp::history(const std::string& route) const {
 // the newest alarms and the card's identity. Built here so a phone fetches a few kilobytes
 // instead of every table.
 HttpResponse WebApp::overview() {
-    JsonPtr info = parseOrThrow(link_.get(Uris::kSystemInfo), "systeminfo");
-    JsonPtr slots = parseOrThrow(link_.get(Uris::kSlotTable), "slottable");
-    JsonPtr olts = parseOrThrow(link_.get(Uris::kOltTable), "olttable");
-    JsonPtr modules = parseOrThrow(link_.get(Uris::kModuleOltTable), "moduleolttable");
-    JsonPtr onus = parseOrThrow(link_.get(Uris::kOnuTable), "onutable");
-    JsonPtr alarms = parseOrThrow(link_.get(Uris::kOltAlarmTable), "oltalarmtable");
+    // Built once for every request within the cache's age (each page polls it).
+    ReadCache::Answer built = cache_.get("overview", [this] {
+        ApiClient::Response r;
+        r.data = overviewText();
+        return r;
+    });
+    return jsonResponse(200, built->data);
+}
+
+std::string WebApp::overviewText() {
+    JsonPtr info = parseOrThrow(*cachedGet(Uris::kSystemInfo), "systeminfo");
+    JsonPtr slots = parseOrThrow(*cachedGet(Uris::kSlotTable), "slottable");
+    JsonPtr olts = parseOrThrow(*cachedGet(Uris::kOltTable), "olttable");
+    JsonPtr modules = parseOrThrow(*cachedGet(Uris::kModuleOltTable), "moduleolttable");
+    JsonPtr onus = parseOrThrow(*cachedGet(Uris::kOnuTable), "onutable");
+    JsonPtr alarms = parseOrThrow(*cachedGet(Uris::kOltAlarmTable), "oltalarmtable");
 
     struct Count {
         int online = 0, total = 0;
@@ -145,5 +166,5 @@ HttpResponse WebApp::overview() {
                ",\"datetime\":" + webjson::quote(member(a, "datetime")) + "}";
     }
     out += "]}";
-    return jsonResponse(200, std::move(out));
+    return out;
 }

@@ -68,13 +68,13 @@ HttpResponse WebApp::settings(const HttpRequest& request) {
     if (!change) return errorResponse(400, "The body must be a JSON object");
     const validation::Result check = validation::checkSettingsChange(change.get());
     if (!check.errors.empty()) return fieldErrorsResponse(check);
-    const ApiClient::Response r = link_.set(Uris::kSystemInfo, check.data);
+    const ApiClient::Response r = setInHalvorn(Uris::kSystemInfo, check.data);
     if (!r.err.empty()) return fromHalvorn(r);
     return fromHalvorn(link_.get(Uris::kSystemInfo));
 }
 
 HttpResponse WebApp::systemFlag(const std::string& flag, const std::string& message) {
-    const ApiClient::Response r = link_.set(Uris::kSystemInfo, "{" + webjson::quote(flag) + ":\"1\"}");
+    const ApiClient::Response r = setInHalvorn(Uris::kSystemInfo, "{" + webjson::quote(flag) + ":\"1\"}");
     if (!r.err.empty()) return fromHalvorn(r);
     return jsonResponse(202, "{\"message\":" + webjson::quote(message) + "}");
 }
@@ -87,7 +87,7 @@ HttpResponse WebApp::backup() {
     const std::string path = Paths::resolve("/tmp/backupConfig.bin");
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         return errorResponse(500, "Cannot remove the old backup file: " + std::string(std::strerror(errno)));
-    const ApiClient::Response r = link_.set(Uris::kSystemInfo, "{\"backup\":\"1\"}");
+    const ApiClient::Response r = setInHalvorn(Uris::kSystemInfo, "{\"backup\":\"1\"}");
     if (!r.err.empty()) return fromHalvorn(r);
     const auto deadline = std::chrono::steady_clock::now() + config_.backupWait;
     for (;;) {

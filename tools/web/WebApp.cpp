@@ -106,7 +106,7 @@ HttpResponse unreachableResponse(const HalvornLink::Unreachable& e) {
 }
 
 WebApp::WebApp(Config config, HalvornLink& link, Sessions& sessions, OpticsHistory& history, const StaticFiles& files)
-    : config_(config), link_(link), sessions_(sessions), history_(history), files_(files) {}
+    : config_(config), link_(link), cache_(config.readMaxAge), sessions_(sessions), history_(history), files_(files) {}
 
 WebApp::Auth WebApp::authenticate(const HttpRequest& request) {
     Auth auth;
@@ -406,9 +406,9 @@ HttpResponse WebApp::credentials(const HttpRequest& request, const Auth& auth) {
     const std::string password = webjson::stringMember(body.get(), "password");
     const validation::Result check = validation::checkCredentials(user, password);
     if (!check.errors.empty()) return fieldErrorsResponse(check);
-    const ApiClient::Response r =
-        link_.set(Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
-                                           ",\"wAdmPass\":" + webjson::quote(Helper::getPasswordHash(password)) + "}");
+    const ApiClient::Response r = setInHalvorn(
+        Uris::kPrivateStore, "{\"wAdmUser\":" + webjson::quote(user) +
+                                 ",\"wAdmPass\":" + webjson::quote(Helper::getPasswordHash(password)) + "}");
     if (!r.err.empty()) return errorResponse(502, r.err);
     // Everybody else signed in with the old credentials is signed out.
     sessions_.removeAllExcept(auth.session.token);

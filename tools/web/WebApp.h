@@ -19,6 +19,7 @@
 
 #include "HalvornLink.h"
 #include "OpticsHistory.h"
+#include "ReadCache.h"
 #include "Sessions.h"
 #include "StaticFiles.h"
 
@@ -54,6 +55,8 @@ public:
         size_t uploadLimit = 4 * 1024 * 1024;  // restore archives
         std::chrono::milliseconds backupWait{20000};
         std::chrono::milliseconds backupPoll{250};
+        // How old a whole table (or the chassis summary) served to a request may be.
+        std::chrono::milliseconds readMaxAge{1000};
     };
 
     WebApp(Config config, HalvornLink& link, Sessions& sessions, OpticsHistory& history, const StaticFiles& files);
@@ -118,6 +121,10 @@ private:
     HttpResponse credentials(const HttpRequest& request, const Auth& auth);
     // ApiRoutes.cpp
     HttpResponse overview();
+    std::string overviewText();
+    // A whole-table read through the cache; a change through Halvorn that empties it.
+    ReadCache::Answer cachedGet(const std::string& uri);
+    ApiClient::Response setInHalvorn(const std::string& uri, const std::string& data);
     HttpResponse readTable(const std::string& table, const std::string& id);
     HttpResponse changeRow(const HttpRequest& request, const std::string& table, const std::string& id);
     HttpResponse action(const HttpRequest& request, const std::string& route);
@@ -133,6 +140,7 @@ private:
 
     const Config config_;
     HalvornLink& link_;
+    ReadCache cache_;
     Sessions& sessions_;
     OpticsHistory& history_;
     const StaticFiles& files_;

@@ -3,12 +3,16 @@
 // parser and the sampler's reading of the module tables.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "OpticsHistory.h"
 #include "OpticsSampler.h"
 #include "Options.h"
+#include "ReadCache.h"
 #include "Sessions.h"
 #include "Validation.h"
 
@@ -155,6 +159,41 @@ TEST(Sessions, AKnownDeviceIsBrakedByItsOwnFailuresAndForgottenAfterTooMany) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at, device), 0);
     EXPECT_EQ(s.beginLoginAttempt("10.0.0.1", at, device), 2);
     EXPECT_NE(s.rememberDevice("mzpw", device, at), device);
+}
+
+TEST(ReadCache, OneFetchServesEveryoneUntilItAgesOrAChangeIsMade) {
+    ReadCache cache(std::chrono::milliseconds(60000));
+    std::atomic<int> fetches{0};
+    auto fetch = [&] {
+        ++fetches;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a slow daemon: the others wait
+        ApiClient::Response r;
+        r.data = "table " + std::to_string(fetches.load());
+        return r;
+    };
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 8; ++i)
+        readers.emplace_back([&] { EXPECT_EQ(cache.get("/onutable", fetch)->data, "table 1"); });
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(fetches.load(), 1);
+    cache.invalidate();  // a change through the server is read back at once
+    EXPECT_EQ(cache.get("/onutable", fetch)->data, "table 2");
+    // Errors and failures are never kept.
+    auto refused = [&] {
+        ++fetches;
+        ApiClient::Response r;
+        r.err = "busy";
+        return r;
+    };
+    EXPECT_EQ(cache.get("/olttable", refused)->err, "busy");
+    EXPECT_EQ(cache.get("/olttable", fetch)->data, "table 4");
+    EXPECT_THROW(cache.get("/slottable", []() -> ApiClient::Response { throw std::runtime_error("unreachable"); }),
+                 std::runtime_error);
+    EXPECT_EQ(cache.get("/slottable", fetch)->data, "table 5");
+    ReadCache young(std::chrono::milliseconds(0));  // no age allowed: every read fetches
+    young.get("/onutable", fetch);
+    young.get("/onutable", fetch);
+    EXPECT_EQ(fetches.load(), 7);
 }
 
 TEST(OpticsHistory, FineSamplesThenCoarseMeansOldestFirst) {
